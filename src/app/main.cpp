@@ -1,0 +1,29 @@
+#include <QApplication>
+
+#include "app/updater_app.h"
+#include "platform/close_signals.h"
+#include "platform/message_boxes.h"
+#include "platform/qt_services.h"
+#include "platform/timers.h"
+#include "res/app_icon.h"
+#include "res/build_settings.h"
+
+int main(int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    QApplication::setWindowIcon(res::AppIcon());
+    platform::QtMessageBoxes messageBoxes;
+    platform::QtTimers timers;
+    platform::QtShell shell;
+    platform::QtClock clock;
+    platform::PlatformServices services{messageBoxes,
+                                        timers,
+                                        shell,
+                                        clock,
+                                        QCoreApplication::applicationName(),
+                                        res::kServiceHost,
+                                        {}};
+    CUpdaterApp app(services);
+    platform::ForwardCloseSignals([&app] { app.RequestClose(); });
+    app.InitInstance();
+    return 0;
+}

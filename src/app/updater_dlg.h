@@ -1,0 +1,83 @@
+// The main dialog: the program's only window and the owner of all its state.
+// Its members keep the names of the program's record; each handler reads like
+// its algorithm and calls into the subsystems for the logic.
+#pragma once
+
+#include <QIcon>
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "platform/dialog.h"
+#include "platform/internet_session.h"
+#include "settings/settings_reader.h"
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class CUpdaterDlg : public platform::Dialog {
+public:
+    explicit CUpdaterDlg(platform::PlatformServices& services);
+    ~CUpdaterDlg() override;
+
+    // Status log operations: the only way the log changes or is shown.
+    void ShowStatus();
+    void AppendStatus(const QString& text);
+    void SetStatus(const QString& text);
+
+protected:
+    bool OnInitDialog() override;
+    void DoDataExchange(platform::DataExchange& dx) override;
+    bool OnCmdMsg(int id, int code) override;
+    void OnClose() override;
+    void OnTimer(unsigned id) override;
+    void OnDestroy() override;
+
+private:
+    void LoadSettings();
+    void OnQuit();
+    void SaveCredentials();
+
+    void OnConnect();
+    void OnDisconnect();
+    void OnChangeLogin();
+    void OnChangePassword();
+    QString SendRequest(const std::string& url);
+    void ParseReply();
+
+    // The record, in declaration order.
+    int m_nReplyCode = 0;
+    QString m_strReply;
+    int m_bConnected = 0;
+    QString m_strField;
+    settings::OptionText m_szOptionText{};
+    int m_bSavePassword = 0;
+    int m_bAttemptReconnect = 0;
+    int m_bConnectOnStartUp = 0;
+    int m_bMinimizeOnStartUp = 0;
+    int m_nRefreshInterval = 0;
+    int m_nConnectRetryInterval = 0;
+    std::string m_strUrl;
+    char m_szLogin[settings::kCredentialSize]{};
+    char m_szPassword[settings::kCredentialSize]{};
+    char m_szDirectory[260]{};
+    std::string m_strConfigPath;
+    QPlainTextEdit* m_editStatus = nullptr;
+    QLineEdit* m_editPassword = nullptr;
+    QLineEdit* m_editLogin = nullptr;
+    QPushButton* m_btnWebSite = nullptr;
+    QPushButton* m_btnDisconnect = nullptr;
+    QPushButton* m_btnConnect = nullptr;
+    QString m_strStatus;
+    QString m_strPassword;
+    QString m_strLogin;
+    QString m_strAddress;
+    QIcon m_hIcon;
+    const QString m_strEmpty;
+    std::unique_ptr<platform::InternetSession> m_hInternet;
+
+    // True while the "enter login name and password" box is open, so that a
+    // reconnect firing meanwhile does not open another one.
+    bool m_bLoginPromptOpen = false;
+};

@@ -1,0 +1,130 @@
+// Connecting, disconnecting, the refresh and reconnect timers, and the update
+// exchange with the service.
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstring>
+
+#include "app/updater_dlg.h"
+#include "platform/profile.h"
+#include "res/resource_ids.h"
+#include "update/reply.h"
+#include "update/request_url.h"
+
+namespace {
+
+constexpr std::int64_t kMsPerMinute = 60000;
+
+// Copies text into a fixed buffer, cut to fit without splitting a character.
+template <std::size_t N>
+void CopyToBuffer(const QString& text, char (&buf)[N]) {
+    QByteArray bytes = text.toUtf8();
+    qsizetype len = std::min<qsizetype>(bytes.size(), N - 1);
+    while (len > 0 && len < bytes.size() && (static_cast<unsigned char>(bytes[len]) & 0xC0) == 0x80) {
+        --len;
+    }
+    std::memcpy(buf, bytes.constData(), static_cast<std::size_t>(len));
+    buf[len] = '\0';
+}
+
+}  // namespace
+
+void CUpdaterDlg::OnConnect() {
+    UpdateData(true);
+    if (m_strLogin.isEmpty() || m_strPassword.isEmpty()) {
+        m_bLoginPromptOpen = true;
+        MessageBox("Please enter login name and password before connecting.");
+        m_bLoginPromptOpen = false;
+        return;
+    }
+    CopyToBuffer(m_strLogin, m_szLogin);
+    CopyToBuffer(m_strPassword, m_szPassword);
+    platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyLogin, m_szLogin,
+                                        m_strConfigPath);
+    m_strUrl = update::BuildRequestUrl(Services().serviceHost, m_strLogin, m_strPassword);
+    SetTimer(res::kRefreshTimer, m_nRefreshInterval * kMsPerMinute);
+    m_btnDisconnect->setEnabled(true);
+    m_btnConnect->setEnabled(false);
+    m_editLogin->setEnabled(false);
+    m_editPassword->setEnabled(false);
+    SendRequest(m_strUrl);
+    ParseReply();
+}
+
+void CUpdaterDlg::OnDisconnect() {
+    KillTimer(res::kRefreshTimer);
+    m_btnConnect->setEnabled(true);
+    m_btnDisconnect->setEnabled(false);
+    m_editLogin->setEnabled(true);
+    m_editPassword->setEnabled(true);
+    if (m_bAttemptReconnect == 1) {
+        SetTimer(res::kReconnectTimer, m_nConnectRetryInterval * kMsPerMinute);
+        m_strStatus += "Reconnect enabled - timer running \r\n";
+    } else {
+        KillTimer(res::kReconnectTimer);
+    }
+    ShowStatus();
+}
+
+void CUpdaterDlg::OnTimer(unsigned id) {
+    if (id == res::kRefreshTimer) {
+        SendRequest(m_strUrl);
+        ParseReply();
+    } else if (id == res::kReconnectTimer && !m_bLoginPromptOpen) {
+        AppendStatus("Attempting to reconnect.. \r\n");
+        OnConnect();
+    }
+    ShowStatus();
+}
+
+// The menu rule: "Connect" is offered when both fields hold text and no
+// request has yet reached the service.
+void CUpdaterDlg::OnChangeLogin() {
+    UpdateData(true);
+    if (!HasMenu()) {
+        return;
+    }
+    const bool gray = m_strLogin.isEmpty() || m_strPassword.isEmpty() || m_bConnected == 1;
+    EnableMenuItem(res::ID_NETWORK_CONNECT, !gray);
+}
+
+void CUpdaterDlg::OnChangePassword() { OnChangeLogin(); }
+
+QString CUpdaterDlg::SendRequest(const std::string& url) {
+    m_strReply = m_strEmpty;
+    auto request = m_hInternet ? m_hInternet->OpenUrl(url, update::kReplySize) : nullptr;
+    if (!request) {
+        m_bConnected = 0;
+        return m_strReply;
+    }
+    char buffer[update::kReplySize];
+    std::size_t bytesRead = 0;
+    const bool ok = request->Read(buffer, sizeof buffer, bytesRead);
+    m_strReply = update::TrimTrailingWhitespace(
+        QString::fromLatin1(buffer, static_cast<qsizetype>(bytesRead)));
+    if (ok) {
+        m_bConnected = 1;
+    }
+    return m_strReply;
+}
+
+void CUpdaterDlg::ParseReply() {
+    m_strField = update::ReplyCodeText(m_strReply);
+    m_nReplyCode = update::ReplyCode(m_strField);
+    if (m_bConnected != 1) {
+        SetStatus(update::UnreachableOutcome().statusText);
+        OnDisconnect();
+        return;
+    }
+    SetStatus(update::kReadingInformation);
+    const update::ReplyOutcome outcome = update::OutcomeOf(m_nReplyCode);
+    m_strStatus = outcome.statusText;
+    if (m_nReplyCode == update::kCodeUpdated) {
+        m_strStatus += update::TimeStampLine(Services().clock.CurrentTime());
+        m_strField = update::ReplyAddress(m_strReply);
+        m_strAddress = m_strField;
+    }
+    if (outcome.endsConnection) {
+        OnDisconnect();
+    }
+    ShowStatus();
+}

@@ -1,0 +1,75 @@
+// Start-up and shutdown of the main dialog, and its settings reader.
+#include <QDialog>
+#include <QPushButton>
+
+#include "app/updater_dlg.h"
+#include "platform/crt.h"
+#include "platform/profile.h"
+#include "res/resource_ids.h"
+#include "res/strings.h"
+
+bool CUpdaterDlg::OnInitDialog() {
+    Dialog::OnInitDialog();
+    // The window manager owns the system menu on this platform; it cannot be
+    // extended, so About stays on the Help menu.
+    Window()->setWindowIcon(m_hIcon);
+    m_hInternet = platform::InternetSession::Open(res::kAgent, Services().internetTimeouts);
+    m_strStatus = "Idle..";
+    m_bConnected = 0;
+    m_btnDisconnect->setEnabled(false);
+    platform::GetCurrentDirectory(m_szDirectory, sizeof m_szDirectory);
+    m_strConfigPath = settings::ConfigPath(m_szDirectory);
+    LoadSettings();
+    m_strLogin = QString::fromUtf8(m_szLogin);
+    m_strPassword = QString::fromUtf8(m_szPassword);
+    ShowStatus();
+    if (m_bConnectOnStartUp == 1) {
+        OnConnect();
+    }
+    return true;
+}
+
+// Reads every key, writing each straight back as read, then validates the
+// options and takes them over.
+void CUpdaterDlg::LoadSettings() {
+    using namespace settings;
+    ReadKey(m_strConfigPath, kSectionMain, kKeyLogin, "", m_szLogin, kCredentialSize, true);
+    ReadKey(m_strConfigPath, kSectionMain, kKeyPassword, "", m_szPassword, kCredentialSize, true);
+    ReadOptions(m_strConfigPath, m_szOptionText, true);
+    const OptionValues values =
+        ValidateOptions(m_szOptionText, [this](const QString& message) { MessageBox(message); });
+    m_bSavePassword = values.bSavePassword;
+    m_bAttemptReconnect = values.bAttemptReconnect;
+    m_bConnectOnStartUp = values.bConnectOnStartUp;
+    m_bMinimizeOnStartUp = values.bMinimizeOnStartUp;
+    m_nConnectRetryInterval = values.nConnectRetryInterval;
+    m_nRefreshInterval = values.nRefreshInterval;
+}
+
+// Writes the login, and the password when it is to be saved, from the fields.
+void CUpdaterDlg::SaveCredentials() {
+    UpdateData(true);
+    platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyLogin,
+                                        m_strLogin.toStdString(), m_strConfigPath);
+    if (m_bSavePassword == 1) {
+        platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyPassword,
+                                            m_strPassword.toStdString(), m_strConfigPath);
+    }
+}
+
+void CUpdaterDlg::OnQuit() {
+    SaveCredentials();
+    PostQuitMessage();
+}
+
+void CUpdaterDlg::OnClose() {
+    SaveCredentials();
+    Dialog::OnClose();
+}
+
+void CUpdaterDlg::OnDestroy() {
+    m_hInternet.reset();
+    // Help opens in the user's browser, which the program does not own, so
+    // there is no help window to close here.
+    Dialog::OnDestroy();
+}

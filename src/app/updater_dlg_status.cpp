@@ -1,0 +1,21 @@
+// The status log operations of the main dialog.
+#include <QPlainTextEdit>
+
+#include "app/updater_dlg.h"
+#include "platform/edit_ops.h"
+
+void CUpdaterDlg::ShowStatus() {
+    UpdateData(false);
+    const int lines = platform::EditLineCount(m_editStatus);
+    platform::EditLineScroll(m_editStatus, lines);
+}
+
+void CUpdaterDlg::AppendStatus(const QString& text) {
+    m_strStatus += text;
+    ShowStatus();
+}
+
+void CUpdaterDlg::SetStatus(const QString& text) {
+    m_strStatus = text;
+    ShowStatus();
+}

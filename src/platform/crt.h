@@ -1,0 +1,17 @@
+// Stand-ins for the C runtime calls the program relies on.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// The decimal value of a text as atoi reads it: leading white space, an optional
+// sign, digits up to the first non-digit; no digits gives 0. Out-of-range values
+// are clamped to the int range instead of being undefined.
+int AtoI(const char* text);
+
+// The process's current directory into buf (at most size bytes with the NUL);
+// an empty text when it cannot be obtained.
+void GetCurrentDirectory(char* buf, std::size_t size);
+
+}  // namespace platform

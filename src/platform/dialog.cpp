@@ -1,0 +1,284 @@
+#include "platform/dialog.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "platform/data_exchange.h"
+#include "platform/dialog_window.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+bool IsInputControl(const ControlTemplate& ctl) {
+    return ctl.kind == ControlKind::Edit || ctl.kind == ControlKind::CheckBox;
+}
+
+// The static text left of a control on the same row names it, as a screen
+// reader would read the form.
+const ControlTemplate* LabelFor(const DialogTemplate& tpl, const ControlTemplate& ctl) {
+    const ControlTemplate* best = nullptr;
+    for (const auto& other : tpl.controls) {
+        bool sameRow = other.y < ctl.y + ctl.cy && ctl.y < other.y + other.cy;
+        if (other.kind == ControlKind::Static && sameRow && other.x < ctl.x &&
+            (best == nullptr || other.x > best->x)) {
+            best = &other;
+        }
+    }
+    return best;
+}
+
+QString AccessibleName(const char* text) {
+    QString name = QString::fromUtf8(text).remove('&');
+    if (name.endsWith(':')) {
+        name.chop(1);
+    }
+    return name;
+}
+
+}  // namespace
+
+Dialog::Dialog(const DialogTemplate& tpl, PlatformServices& services)
+    : template_(tpl), services_(services) {}
+
+Dialog::~Dialog() {
+    // A window that was never destroyed through the modal run goes with the object.
+    services_.timers.KillAll(this);
+}
+
+void Dialog::CreateFromTemplate(QWidget* owner) {
+    window_ = std::make_unique<DialogWindow>(*this, owner);
+    QDialog* w = window_.get();
+    Qt::WindowFlags flags = (template_.appWindow ? Qt::Window : Qt::Dialog) | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                            Qt::CustomizeWindowHint;
+    if (template_.minimizeBox) {
+        flags |= Qt::WindowMinimizeButtonHint;
+    }
+    w->setWindowFlags(flags);
+    w->setWindowTitle(QString::fromUtf8(template_.caption));
+    QFont font(QString::fromUtf8(template_.fontName), template_.pointSize);
+    font.setStyleHint(QFont::SansSerif);
+    w->setFont(font);
+
+    const int menuHeight = BuildMenu();
+    controls_.clear();
+    auto notify = [this](int id, int code) { OnControlNotification(id, code); };
+    std::map<const ControlTemplate*, QWidget*> created;
+    for (const auto& ctl : template_.controls) {
+        QWidget* widget = CreateControl(ctl, w, notify);
+        widget->setGeometry(
+            window_->DialogUnitsToPixels(ctl.x, ctl.y, ctl.cx, ctl.cy).translated(0, menuHeight));
+        widget->setAccessibleName(AccessibleName(ctl.text));
+        created[&ctl] = widget;
+        if (ctl.id != -1) {
+            controls_[ctl.id] = widget;
+        }
+    }
+    for (const auto& ctl : template_.controls) {
+        const ControlTemplate* label = IsInputControl(ctl) ? LabelFor(template_, ctl) : nullptr;
+        if (label != nullptr && *ctl.text == '\0') {
+            created[&ctl]->setAccessibleName(AccessibleName(label->text));
+            static_cast<QLabel*>(created[label])->setBuddy(created[&ctl]);
+        }
+    }
+    QRect client = window_->DialogUnitsToPixels(0, 0, template_.cx, template_.cy);
+    w->setFixedSize(client.width(), client.height() + menuHeight);
+}
+
+int Dialog::BuildMenu() {
+    menuItems_.clear();
+    if (template_.menu == nullptr) {
+        return 0;
+    }
+    auto* bar = new QMenuBar(window_.get());
+    for (const auto& popup : template_.menu->popups) {
+        QMenu* menu = bar->addMenu(QString::fromUtf8(popup.text));
+        for (const auto& item : popup.items) {
+            QAction* action = menu->addAction(QString::fromUtf8(item.text));
+            action->setEnabled(!item.grayed);
+            const int command = item.command;
+            QObject::connect(action, &QAction::triggered,
+                             [this, command] { SendCommand(command); });
+            menuItems_[command] = action;
+        }
+    }
+    bar->setGeometry(0, 0, window_->DialogUnitsToPixels(0, 0, template_.cx, 0).width(),
+                     bar->sizeHint().height());
+    return bar->sizeHint().height();
+}
+
+int Dialog::DoModal(QWidget* owner) {
+    ended_ = false;
+    result_ = 0;
+    CreateFromTemplate(owner);
+    window_->setWindowModality(Qt::ApplicationModal);
+    if (OnInitDialog()) {
+        FocusFirstTabStop();
+    }
+    if (!ended_) {
+        window_->exec();
+    }
+    window_->hide();
+    DestroyWindow();
+    return result_;
+}
+
+void Dialog::FocusFirstTabStop() {
+    for (const auto& ctl : template_.controls) {
+        if ((ctl.style & kTabStop) && ctl.id != -1 && controls_[ctl.id]->isEnabled()) {
+            controls_[ctl.id]->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+}
+
+void Dialog::EndDialog(int result) {
+    ended_ = true;
+    result_ = result;
+    if (window_) {
+        window_->done(result);
+    }
+}
+
+void Dialog::PostQuitMessage() {
+    QTimer::singleShot(0, window_.get(), [this] { EndDialog(-1); });
+}
+
+bool Dialog::DestroyWindow() {
+    if (!window_) {
+        return false;
+    }
+    OnDestroy();
+    services_.timers.KillAll(this);
+    controls_.clear();
+    menuItems_.clear();
+    window_.reset();
+    return true;
+}
+
+void Dialog::SendCommand(int id, int code) {
+    if (window_) {
+        OnCmdMsg(id, code);
+    }
+}
+
+void Dialog::PostClose() {
+    QTimer::singleShot(0, window_.get(), [this] { OnClose(); });
+}
+
+void Dialog::OnControlNotification(int id, int code) {
+    // While an exchange runs the dialog hears nothing from its controls.
+    if (!IsExchanging()) {
+        SendCommand(id, code);
+    }
+}
+
+void Dialog::OnEnterKey() {
+    if (auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        button != nullptr && button->window() == window_.get()) {
+        button->click();
+        return;
+    }
+    int id = IDOK;
+    for (const auto& ctl : template_.controls) {
+        if (ctl.style & kDefPushButton) {
+            id = ctl.id;
+            break;
+        }
+    }
+    SendCommand(id);
+}
+
+bool Dialog::OnInitDialog() {
+    UpdateData(false);
+    return true;
+}
+
+bool Dialog::OnCmdMsg(int id, int code) {
+    if (code != BN_CLICKED) {
+        return false;
+    }
+    if (id == IDOK) {
+        OnOK();
+        return true;
+    }
+    if (id == IDCANCEL) {
+        OnCancel();
+        return true;
+    }
+    return false;
+}
+
+void Dialog::OnOK() {
+    if (UpdateData(true)) {
+        EndDialog(IDOK);
+    }
+}
+
+void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void Dialog::OnClose() { SendCommand(IDCANCEL); }
+
+bool Dialog::UpdateData(bool saveAndValidate) {
+    if (!window_) {
+        return false;
+    }
+    DataExchange dx(*this, saveAndValidate);
+    ++exchangeDepth_;
+    DoDataExchange(dx);
+    --exchangeDepth_;
+    return !dx.Failed();
+}
+
+QDialog* Dialog::Window() const { return window_.get(); }
+
+QWidget* Dialog::GetDlgItem(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void Dialog::EnableWindow(int id, bool enable) {
+    if (QWidget* w = GetDlgItem(id)) {
+        w->setEnabled(enable);
+    }
+}
+
+bool Dialog::HasMenu() const { return !menuItems_.empty(); }
+
+void Dialog::EnableMenuItem(int command, bool enable) {
+    auto it = menuItems_.find(command);
+    if (it != menuItems_.end()) {
+        it->second->setEnabled(enable);
+    }
+}
+
+bool Dialog::IsMenuItemEnabled(int command) const {
+    auto it = menuItems_.find(command);
+    return it != menuItems_.end() && it->second->isEnabled();
+}
+
+void Dialog::SetTimer(unsigned id, std::int64_t periodMs) {
+    services_.timers.Set(this, id, periodMs);
+}
+
+void Dialog::KillTimer(unsigned id) { services_.timers.Kill(this, id); }
+
+void Dialog::OnTimerFired(unsigned id) {
+    if (window_) {
+        OnTimer(id);
+    }
+}
+
+void Dialog::MessageBox(const QString& text, BoxIcon icon) {
+    services_.messageBoxes.Show(window_.get(), text, services_.appName, icon);
+}
+
+}  // namespace platform

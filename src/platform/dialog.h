@@ -1,0 +1,125 @@
+// The base of every dialog: a window built from a dialog template, controls and
+// menu items looked up by id, command routing, data exchange, window timers by
+// id and the modal run. The dialog object outlives its window: each DoModal
+// builds the window anew from the template and destroys it at the end.
+#pragma once
+
+#include <QString>
+#include <map>
+#include <memory>
+#include <span>
+
+#include "platform/dialog_template.h"
+#include "platform/services.h"
+
+class QAction;
+class QDialog;
+class QWidget;
+
+namespace platform {
+
+class DataExchange;
+class DialogWindow;
+
+// Notification codes of a command.
+inline constexpr int BN_CLICKED = 0;
+inline constexpr int EN_CHANGE = 0x300;
+
+// One entry of a dialog's message map: a command id (with its notification
+// code) and the member that handles it.
+template <class T>
+struct MessageMapEntry {
+    int code;
+    int id;
+    void (T::*handler)();
+};
+
+// Runs the handler of the first entry matching id and code; false when none does.
+template <class T>
+bool DispatchCommand(T* self, std::span<const MessageMapEntry<T>> map, int id, int code) {
+    for (const auto& entry : map) {
+        if (entry.id == id && entry.code == code) {
+            (self->*entry.handler)();
+            return true;
+        }
+    }
+    return false;
+}
+
+class Dialog : public TimerOwner {
+public:
+    Dialog(const DialogTemplate& tpl, PlatformServices& services);
+    ~Dialog() override;
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    // Builds the window, runs OnInitDialog, runs the modal loop until
+    // EndDialog or a quit request, then hides the window and calls
+    // DestroyWindow. owner is the window the dialog stays above (may be null).
+    int DoModal(QWidget* owner = nullptr);
+    void EndDialog(int result);
+    // Queues a request that ends the modal loop.
+    void PostQuitMessage();
+
+    // Delivers a command as a button, a menu item or another window would.
+    void SendCommand(int id, int code = BN_CLICKED);
+    // Queues the window's close request (the close box, Alt+F4).
+    void PostClose();
+
+    bool UpdateData(bool saveAndValidate = true);
+
+    QDialog* Window() const;
+    QWidget* GetDlgItem(int id) const;
+    void EnableWindow(int id, bool enable);
+    // Menu items by command id; false / nothing when the window has no menu.
+    bool HasMenu() const;
+    void EnableMenuItem(int command, bool enable);
+    bool IsMenuItemEnabled(int command) const;
+
+    void SetTimer(unsigned id, std::int64_t periodMs);
+    void KillTimer(unsigned id);
+
+    // The program's own box (OK, no icon) or the framework's (exclamation).
+    void MessageBox(const QString& text, BoxIcon icon = BoxIcon::None);
+
+    PlatformServices& Services() const { return services_; }
+    bool IsExchanging() const { return exchangeDepth_ > 0; }
+
+protected:
+    // Base: the first data exchange into the controls. Returning true puts the
+    // focus on the first control with a tab stop.
+    virtual bool OnInitDialog();
+    virtual void DoDataExchange(DataExchange&) {}
+    // The dialog's message map for commands; the base handles IDOK and IDCANCEL.
+    virtual bool OnCmdMsg(int id, int code);
+    virtual void OnOK();
+    virtual void OnCancel();
+    // The window's close request; the base sends IDCANCEL.
+    virtual void OnClose();
+    virtual void OnTimer(unsigned) {}
+    // Base: OnDestroy, then the window and its timers go.
+    virtual bool DestroyWindow();
+    virtual void OnDestroy() {}
+
+private:
+    friend class DialogWindow;
+    friend class DataExchange;
+
+    void CreateFromTemplate(QWidget* owner);
+    int BuildMenu();  // returns the menu bar's height
+    void FocusFirstTabStop();
+    void OnTimerFired(unsigned id) override;
+    void OnControlNotification(int id, int code);
+    void OnEnterKey();
+
+    const DialogTemplate& template_;
+    PlatformServices& services_;
+    std::unique_ptr<DialogWindow> window_;
+    std::map<int, QWidget*> controls_;
+    std::map<int, QAction*> menuItems_;
+    bool ended_ = false;
+    int result_ = 0;
+    int exchangeDepth_ = 0;
+};
+
+}  // namespace platform

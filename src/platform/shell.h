@@ -1,0 +1,15 @@
+// Opening a web page, a mail link or the help file with the user's default program.
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+class Shell {
+public:
+    virtual ~Shell() = default;
+    // Returns false when no program could be started for the target.
+    virtual bool Open(const QString& target) = 0;
+};
+
+}  // namespace platform

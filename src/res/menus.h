@@ -1,0 +1,11 @@
+// The program's menus.
+#pragma once
+
+#include "platform/dialog_template.h"
+
+namespace res {
+
+const platform::MenuTemplate& MainMenu();  // 129
+const platform::MenuTemplate& TrayMenu();  // 130
+
+}  // namespace res

@@ -1,0 +1,115 @@
+#include "settings/settings_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/crt.h"
+#include "platform/profile.h"
+#include "res/strings.h"
+
+namespace settings {
+
+namespace {
+
+constexpr const char* kTrue = "TRUE";
+constexpr const char* kFalse = "FALSE";
+constexpr const char* kDefaultFlag = kFalse;
+constexpr const char* kDefaultInterval = "5";
+constexpr int kMinInterval = 1;
+constexpr int kMaxInterval = 9999;
+
+struct OptionKey {
+    const char* name;
+    OptionSlot slot;
+    const char* defaultValue;
+};
+
+// The order in which the option keys are read and written.
+constexpr OptionKey kOptionKeys[] = {
+    {"SavePassword", kSlotSavePassword, kDefaultFlag},
+    {"AttemptReconnect", kSlotAttemptReconnect, kDefaultFlag},
+    {"MinimizeOnStartUp", kSlotMinimizeOnStartUp, kDefaultFlag},
+    {"ConnectOnStartUp", kSlotConnectOnStartUp, kDefaultFlag},
+    {"RefreshInterval", kSlotRefreshInterval, kDefaultInterval},
+    {"ConnectRetryInterval", kSlotConnectRetryInterval, kDefaultInterval},
+};
+
+// The order in which the flags are checked.
+constexpr OptionKey kFlagChecks[] = {
+    {"MinimizeOnStartUp", kSlotMinimizeOnStartUp, kDefaultFlag},
+    {"SavePassword", kSlotSavePassword, kDefaultFlag},
+    {"AttemptReconnect", kSlotAttemptReconnect, kDefaultFlag},
+    {"ConnectOnStartUp", kSlotConnectOnStartUp, kDefaultFlag},
+};
+
+QString InvalidValueMessage(const char* key) {
+    return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
+        .arg(key);
+}
+
+bool IsFlagText(const char* text) {
+    return std::strcmp(text, kTrue) == 0 || std::strcmp(text, kFalse) == 0;
+}
+
+bool IsValidInterval(const char* text) {
+    int value = platform::AtoI(text);
+    return value >= kMinInterval && value <= kMaxInterval;
+}
+
+void ResetSlot(char* slot, const char* defaultValue) {
+    std::snprintf(slot, kOptionSlotSize, "%s", defaultValue);
+}
+
+}  // namespace
+
+void ReadKey(const std::string& path, const char* section, const char* key,
+             const char* defaultValue, char* buf, int size, bool writeBack) {
+    platform::GetPrivateProfileString(section, key, defaultValue, buf,
+                                      static_cast<std::size_t>(size), path);
+    if (writeBack) {
+        platform::WritePrivateProfileString(section, key, buf, path);
+    }
+}
+
+void ReadOptions(const std::string& path, OptionText& optionText, bool writeBack) {
+    for (const OptionKey& key : kOptionKeys) {
+        ReadKey(path, kSectionOptions, key.name, key.defaultValue, optionText[key.slot],
+                kOptionSlotSize, writeBack);
+    }
+}
+
+OptionValues ValidateOptions(OptionText& optionText,
+                             const std::function<void(const QString&)>& report) {
+    for (const OptionKey& flag : kFlagChecks) {
+        if (!IsFlagText(optionText[flag.slot])) {
+            report(InvalidValueMessage(flag.name));
+            ResetSlot(optionText[flag.slot], kDefaultFlag);
+        }
+    }
+    if (!IsValidInterval(optionText[kSlotRefreshInterval])) {
+        report(InvalidValueMessage("RefreshInterval"));
+        ResetSlot(optionText[kSlotRefreshInterval], kDefaultInterval);
+    }
+    if (!IsValidInterval(optionText[kSlotConnectRetryInterval])) {
+        ResetSlot(optionText[kSlotConnectRetryInterval], kDefaultInterval);
+    }
+    auto isTrue = [&optionText](OptionSlot slot) { return std::strcmp(optionText[slot], kTrue) == 0 ? 1 : 0; };
+    OptionValues values;
+    values.bSavePassword = isTrue(kSlotSavePassword);
+    values.bAttemptReconnect = isTrue(kSlotAttemptReconnect);
+    values.bConnectOnStartUp = isTrue(kSlotConnectOnStartUp);
+    values.bMinimizeOnStartUp = isTrue(kSlotMinimizeOnStartUp);
+    values.nConnectRetryInterval = platform::AtoI(optionText[kSlotConnectRetryInterval]);
+    values.nRefreshInterval = platform::AtoI(optionText[kSlotRefreshInterval]);
+    return values;
+}
+
+const char* FlagText(int flag) { return flag == 1 ? kTrue : kFalse; }
+
+std::string IntervalText(int minutes) { return std::to_string(minutes); }
+
+std::string ConfigPath(const char* directory) {
+    return std::string(directory) + "/" + res::kConfigFileName;
+}
+
+}  // namespace settings

@@ -1,0 +1,62 @@
+// The settings file's keys, defaults, validation and messages. One reader
+// serves both dialogs: the main dialog's writes every value straight back as it
+// reads it, the Options dialog's only reads.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <string>
+
+namespace settings {
+
+inline constexpr const char* kSectionMain = "Main";
+inline constexpr const char* kSectionOptions = "Options";
+inline constexpr const char* kKeyLogin = "Login";
+inline constexpr const char* kKeyPassword = "Password";
+
+inline constexpr int kOptionSlotSize = 6;  // five characters and the NUL
+inline constexpr int kOptionCount = 6;
+inline constexpr int kCredentialSize = 128;
+
+// Slots of the option texts, in memory order (not the order of reading).
+enum OptionSlot {
+    kSlotSavePassword = 0,
+    kSlotAttemptReconnect = 1,
+    kSlotConnectOnStartUp = 2,
+    kSlotMinimizeOnStartUp = 3,
+    kSlotRefreshInterval = 4,
+    kSlotConnectRetryInterval = 5,
+};
+
+using OptionText = char[kOptionCount][kOptionSlotSize];
+
+// The options as the dialogs hold them: flags are 0 or 1, intervals in minutes.
+struct OptionValues {
+    int bSavePassword = 0;
+    int bAttemptReconnect = 0;
+    int bConnectOnStartUp = 0;
+    int bMinimizeOnStartUp = 0;
+    int nRefreshInterval = 0;
+    int nConnectRetryInterval = 0;
+};
+
+// Reads one key into buf (the default when absent, cut to size - 1) and, when
+// writeBack is set, writes what was read straight back to the file.
+void ReadKey(const std::string& path, const char* section, const char* key,
+             const char* defaultValue, char* buf, int size, bool writeBack);
+
+// Reads the six option keys into their optionText, in the file's key order.
+void ReadOptions(const std::string& path, OptionText& optionText, bool writeBack);
+
+// Checks the optionText, reporting each invalid value through report and resetting
+// its slot to the default, then returns the values the optionText hold.
+OptionValues ValidateOptions(OptionText& optionText, const std::function<void(const QString&)>& report);
+
+// The value written for an option flag and an interval.
+const char* FlagText(int flag);
+std::string IntervalText(int minutes);
+
+// The settings file's path for a working directory.
+std::string ConfigPath(const char* directory);
+
+}  // namespace settings
