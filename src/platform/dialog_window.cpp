@@ -1,6 +1,8 @@
 #include "platform/dialog_window.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -8,7 +10,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QValidator>
 
 #include "platform/dialog.h"
 
@@ -51,32 +52,44 @@ void DialogWindow::closeEvent(QCloseEvent* event) {
 
 namespace {
 
-// Refuses typing that would make the text longer than the limit; text set by
-// the program is not validated and so never cut. Deleting is always allowed.
-class TypingLimit : public QValidator {
+// Refuses typing that would make the text longer than the limit, and in a
+// number edit anything but digits. Text set by the program never passes here,
+// so it is never cut; deleting is always possible.
+class TypingRules : public QObject {
 public:
-    TypingLimit(QLineEdit* edit, int maxChars, bool digitsOnly)
-        : QValidator(edit), edit_(edit), maxChars_(maxChars), digitsOnly_(digitsOnly) {}
+    TypingRules(QLineEdit* edit, bool digitsOnly) : QObject(edit), edit_(edit), digitsOnly_(digitsOnly) {
+        setObjectName(kName);
+    }
+    static constexpr const char* kName = "typingRules";
     void SetLimit(int maxChars) { maxChars_ = maxChars; }
-    State validate(QString& input, int&) const override {
-        const bool grows = input.size() > edit_->text().size();
-        if (grows && maxChars_ > 0 && input.size() > maxChars_) {
-            return Invalid;
-        }
-        if (grows && digitsOnly_) {
-            for (QChar c : input) {
-                if (!c.isDigit()) {
-                    return Invalid;
-                }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->matches(QKeySequence::Paste)) {
+                return Refuses(QGuiApplication::clipboard()->text());
             }
+            return Refuses(key->text());
         }
-        return Acceptable;
+        return false;
     }
 
 private:
+    bool Refuses(const QString& typed) const {
+        if (typed.isEmpty() || !typed[0].isPrint()) {
+            return false;
+        }
+        if (digitsOnly_ && std::any_of(typed.begin(), typed.end(), [](QChar c) { return !c.isDigit(); })) {
+            return true;
+        }
+        const qsizetype after = edit_->text().size() - edit_->selectedText().size() + typed.size();
+        return maxChars_ > 0 && after > maxChars_;
+    }
+
     QLineEdit* edit_;
-    int maxChars_;
     bool digitsOnly_;
+    int maxChars_ = 0;
 };
 
 QWidget* CreateEdit(const ControlTemplate& ctl, QWidget* parent,
@@ -98,7 +111,7 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget* parent,
     if (ctl.style & kPassword) {
         edit->setEchoMode(QLineEdit::Password);
     }
-    edit->setValidator(new TypingLimit(edit, 0, ctl.style & kNumber));
+    edit->installEventFilter(new TypingRules(edit, ctl.style & kNumber));
     QObject::connect(edit, &QLineEdit::textChanged, [notify, id] { notify(id, EN_CHANGE); });
     return edit;
 }
@@ -155,10 +168,9 @@ QWidget* CreateControl(const ControlTemplate& ctl, QWidget* parent,
 }
 
 void SetTypingLimit(QWidget* edit, int maxChars) {
-    if (auto* line = qobject_cast<QLineEdit*>(edit)) {
-        if (auto* limit = dynamic_cast<TypingLimit*>(const_cast<QValidator*>(line->validator()))) {
-            limit->SetLimit(maxChars);
-        }
+    QObject* rules = edit != nullptr ? edit->findChild<QObject*>(TypingRules::kName) : nullptr;
+    if (rules != nullptr) {
+        static_cast<TypingRules*>(rules)->SetLimit(maxChars);
     }
 }
 

@@ -1,0 +1,128 @@
+// The main dialog's reading and writing of the settings file: validation at
+// start-up, and what Connect, Quit, Close, Enter and Escape write.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <QKeyEvent>
+
+#include "app/updater_harness.h"
+
+using namespace testsupport;
+
+namespace {
+
+QString Invalid(const char* key) {
+    return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
+        .arg(key);
+}
+
+TEST(SettingsFileTest, InvalidValuesInEveryKeyAreReportedInOrderAndKeptInTheFile) {
+    UpdaterHarness h;
+    const std::string invalid =
+        "[Main]\nLogin=joe\nPassword=pw\n[Options]\nSavePassword=true\nAttemptReconnect=Yes\n"
+        "MinimizeOnStartUp=TRUEX\nConnectOnStartUp=\nRefreshInterval=10000\n"
+        "ConnectRetryInterval=0\n";
+    h.WriteConfig(invalid);
+    h.Run();
+    EXPECT_EQ(h.fakes.boxes.Texts(),
+              (std::vector<QString>{Invalid("MinimizeOnStartUp"), Invalid("SavePassword"),
+                                    Invalid("AttemptReconnect"), Invalid("ConnectOnStartUp"),
+                                    Invalid("RefreshInterval")}));
+    for (const auto& box : h.fakes.boxes.boxes) {
+        EXPECT_EQ(box.icon, platform::BoxIcon::None);
+    }
+    EXPECT_EQ(h.Config(), invalid) << "validation comes after the write-back";
+}
+
+TEST(SettingsFileTest, MissingKeysAreAddedAndOverlongValuesCutInTheFile) {
+    UpdaterHarness h;
+    const std::string login200(200, 'L');
+    h.WriteConfig("[Main]\nLogin=" + login200 +
+                  "\n[Options]\nSavePassword=FALSEhood\nRefreshInterval=123456\n");
+    h.Run([&] { EXPECT_EQ(h.Field(res::IDC_LOGIN).size(), 127); });
+    EXPECT_EQ(h.Config(), "[Main]\nLogin=" + std::string(127, 'L') +
+                              "\nPassword=\n[Options]\nSavePassword=FALSE\nRefreshInterval=12345\n"
+                              "AttemptReconnect=FALSE\nMinimizeOnStartUp=FALSE\n"
+                              "ConnectOnStartUp=FALSE\nConnectRetryInterval=5\n");
+    EXPECT_EQ(h.fakes.boxes.Texts(), std::vector<QString>{Invalid("RefreshInterval")});
+}
+
+TEST(SettingsFileTest, QuitWritesTheLoginButNotThePasswordWithoutSavePassword) {
+    UpdaterHarness h;
+    h.WriteConfig(Config("joe", "stored", "SavePassword=FALSE\n"));
+    int result = h.Run([&] {
+        h.Clear(res::IDC_LOGIN);
+        h.Type(res::IDC_LOGIN, "ann");
+        h.Clear(res::IDC_PASSWORD);
+        h.Type(res::IDC_PASSWORD, "typed");
+        h.Click(res::ID_NETWORK_QUIT);
+    });
+    EXPECT_NE(result, kLeftRunning) << "Quit ends the program";
+    EXPECT_NE(h.Config().find("Login=ann\n"), std::string::npos);
+    EXPECT_NE(h.Config().find("Password=stored\n"), std::string::npos);
+}
+
+TEST(SettingsFileTest, QuitAndTrayExitWriteThePasswordWithSavePassword) {
+    for (int command : {res::ID_NETWORK_QUIT, res::ID_TRAY_EXIT}) {
+        UpdaterHarness h;
+        h.WriteConfig(Config("joe", "", "SavePassword=TRUE\n"));
+        int result = h.Run([&] {
+            h.Type(res::IDC_PASSWORD, "typed");
+            h.Click(command);
+        });
+        EXPECT_NE(result, kLeftRunning);
+        EXPECT_NE(h.Config().find("Password=typed\n"), std::string::npos) << command;
+    }
+}
+
+TEST(SettingsFileTest, WindowCloseWritesLikeQuitAndEndsAsCancelled) {
+    UpdaterHarness h;
+    h.WriteConfig(Config("", "", "SavePassword=TRUE\n"));
+    int result = h.Run([&] {
+        h.Type(res::IDC_LOGIN, "ann");
+        h.Type(res::IDC_PASSWORD, "pw");
+        h.dlg.Window()->close();
+    });
+    EXPECT_EQ(result, res::IDCANCEL);
+    EXPECT_NE(h.Config().find("Login=ann\nPassword=pw\n"), std::string::npos);
+}
+
+TEST(SettingsFileTest, EnterAndEscapeInAFieldEndWithoutWriting) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        UpdaterHarness h;
+        h.WriteConfig(Config("joe", "", "SavePassword=TRUE\n"));
+        int result = h.Run([&] {
+            h.Type(res::IDC_LOGIN, "x");
+            QTest::keyClick(h.dlg.GetDlgItem(res::IDC_LOGIN), key);
+        });
+        EXPECT_EQ(result, key == Qt::Key_Return ? res::IDOK : res::IDCANCEL);
+        EXPECT_NE(h.Config().find("Login=joe\n"), std::string::npos) << "nothing written";
+    }
+}
+
+TEST(SettingsFileTest, ConnectWritesTheLoginOnly) {
+    UpdaterHarness h;
+    h.WriteConfig(Config("", "", "SavePassword=TRUE\n"));
+    h.Run([&] {
+        h.Type(res::IDC_LOGIN, "ann");
+        h.Type(res::IDC_PASSWORD, "pw");
+        h.Click(res::IDC_CONNECT);
+        EXPECT_NE(h.Config().find("Login=ann\nPassword=\n"), std::string::npos);
+    });
+}
+
+TEST(SettingsFileTest, ReadOnlyFileIsNotReportedAndTheProgramGoesOn) {
+    UpdaterHarness h;
+    h.WriteConfig(Config("joe", "", "SavePassword=TRUE\n"));
+    chmod(h.ConfigPath().c_str(), 0444);
+    int result = h.Run([&] {
+        h.Type(res::IDC_PASSWORD, "pw");
+        h.Click(res::ID_NETWORK_QUIT);
+    });
+    EXPECT_NE(result, kLeftRunning);
+    EXPECT_EQ(h.Config(), Config("joe", "", "SavePassword=TRUE\n"));
+    EXPECT_TRUE(h.fakes.boxes.boxes.empty());
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+// Drives the main dialog as a user would: in a temporary current folder, with
+// fake boxes, timers, shell and clock, against a scripted server on 127.0.0.1.
+#pragma once
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/updater_dlg.h"
+#include "res/resource_ids.h"
+#include "support/fakes.h"
+#include "support/scripted_http_server.h"
+#include "support/temp_dir.h"
+
+namespace testsupport {
+
+// The result DoModal gives when the test had to end a dialog left running.
+inline constexpr int kLeftRunning = -1000;
+
+class UpdaterHarness {
+public:
+    UpdaterHarness() { fakes.services.serviceHost = server.HostPort(); }
+
+    void WriteConfig(const std::string& content) { WriteFile(ConfigPath(), content); }
+    std::string Config() const { return ReadFile(ConfigPath()); }
+    std::string ConfigPath() const { return dir.File("kestrome.cfg"); }
+
+    // Runs the dialog modally; script runs once its loop is running. A dialog
+    // the script leaves running is ended after a few turns of the loop.
+    int Run(const std::function<void()>& script = [] {}) {
+        QTimer::singleShot(0, [this, script] {
+            dlg.Window()->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.Window()));
+            script();
+            EndIfStillRunning(3);
+        });
+        return dlg.DoModal();
+    }
+
+    QString Status() const {
+        return Edit<QPlainTextEdit>(res::IDC_STATUS)->toPlainText().replace("\n", "\r\n");
+    }
+    QString Address() const { return Edit<QLineEdit>(res::IDC_ADDRESS)->text(); }
+    QString Field(int id) const { return Edit<QLineEdit>(id)->text(); }
+    bool Enabled(int id) const { return dlg.GetDlgItem(id)->isEnabled(); }
+    bool Connected() const { return Enabled(res::IDC_DISCONNECT); }
+
+    // Types text key by key, as a keyboard would deliver it.
+    void Type(int id, const QString& text) {
+        auto* edit = Edit<QLineEdit>(id);
+        edit->setFocus();
+        for (QChar c : text) {
+            QTest::sendKeyEvent(QTest::Press, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
+    void Clear(int id) {
+        auto* edit = Edit<QLineEdit>(id);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+    }
+    void Click(int id) { dlg.SendCommand(id); }
+    void Minutes(int m) { fakes.timers.Advance(std::int64_t{m} * 60000); }
+
+    TempDir dir;
+    ScopedCurrentDir cwd{dir.Path()};
+    TestServices fakes;
+    ScriptedHttpServer server;
+    CUpdaterDlg dlg{fakes.services};
+
+private:
+    template <class W>
+    W* Edit(int id) const {
+        return static_cast<W*>(dlg.GetDlgItem(id));
+    }
+    void EndIfStillRunning(int turns) {
+        // Tied to the window, so nothing of it outlives the dialog's run.
+        QTimer::singleShot(0, dlg.Window(), [this, turns] {
+            if (!dlg.Window()->isVisible()) {
+                return;
+            }
+            if (turns > 0) {
+                EndIfStillRunning(turns - 1);
+            } else {
+                dlg.EndDialog(kLeftRunning);
+            }
+        });
+    }
+};
+
+inline const std::string kDefaultConfig =
+    "[Main]\nLogin=\nPassword=\n[Options]\nSavePassword=FALSE\nAttemptReconnect=FALSE\n"
+    "MinimizeOnStartUp=FALSE\nConnectOnStartUp=FALSE\nRefreshInterval=5\n"
+    "ConnectRetryInterval=5\n";
+
+// A settings file with the given credentials and options.
+inline std::string Config(const std::string& login, const std::string& password,
+                          const std::string& options) {
+    return "[Main]\nLogin=" + login + "\nPassword=" + password + "\n[Options]\n" + options;
+}
+
+}  // namespace testsupport

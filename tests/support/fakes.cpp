@@ -1,0 +1,89 @@
+#include "support/fakes.h"
+
+#include <limits>
+
+namespace testsupport {
+
+void FakeMessageBoxes::Show(QWidget*, const QString& text, const QString& caption,
+                            platform::BoxIcon icon) {
+    boxes.push_back({text, caption, icon});
+    ++open;
+    maxOpen = std::max(maxOpen, open);
+    if (whileOpen) {
+        whileOpen(boxes.back());
+    }
+    --open;
+}
+
+std::vector<QString> FakeMessageBoxes::Texts() const {
+    std::vector<QString> texts;
+    for (const auto& box : boxes) {
+        texts.push_back(box.text);
+    }
+    return texts;
+}
+
+void VirtualTimers::Set(platform::TimerOwner* owner, unsigned id, std::int64_t periodMs) {
+    timers_[{owner, id}] = {periodMs, now_ + periodMs};
+}
+
+void VirtualTimers::Kill(platform::TimerOwner* owner, unsigned id) { timers_.erase({owner, id}); }
+
+void VirtualTimers::KillAll(platform::TimerOwner* owner) {
+    std::erase_if(timers_, [owner](const auto& entry) { return entry.first.first == owner; });
+}
+
+bool VirtualTimers::IsRunning(platform::TimerOwner* owner, unsigned id) const {
+    return timers_.contains({owner, id});
+}
+
+void VirtualTimers::Advance(std::int64_t ms) {
+    const std::int64_t target = now_ + ms;
+    for (;;) {
+        auto next = timers_.end();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+            if (it->second.due <= target &&
+                (next == timers_.end() || it->second.due < next->second.due)) {
+                next = it;
+            }
+        }
+        if (next == timers_.end()) {
+            break;
+        }
+        const Key key = next->first;
+        Timer& t = next->second;
+        now_ = std::max(now_, t.due);
+        // Periods missed while the thread was busy fire once; the rhythm stays.
+        const std::int64_t period = std::max<std::int64_t>(t.period, 1);
+        t.due += ((now_ - t.due) / period + 1) * period;
+        key.first->OnTimerFired(key.second);
+    }
+    now_ = target;
+}
+
+void VirtualTimers::Busy(std::int64_t ms) { now_ += ms; }
+
+std::int64_t VirtualTimers::PeriodOf(unsigned id) const {
+    for (const auto& [key, timer] : timers_) {
+        if (key.second == id) {
+            return timer.period;
+        }
+    }
+    return 0;
+}
+
+std::int64_t VirtualTimers::DueIn(unsigned id) const {
+    for (const auto& [key, timer] : timers_) {
+        if (key.second == id) {
+            return timer.due - now_;
+        }
+    }
+    return -1;
+}
+
+bool FakeShell::Open(const QString& target) {
+    opened.push_back(target);
+    return succeeds;
+}
+
+}  // namespace testsupport

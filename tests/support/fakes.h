@@ -1,0 +1,88 @@
+// Test doubles of the platform services and a bundle that wires them.
+#pragma once
+
+#include <QString>
+#include <QTime>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "platform/services.h"
+
+class QWidget;
+
+namespace testsupport {
+
+struct RecordedBox {
+    QString text;
+    QString caption;
+    platform::BoxIcon icon;
+};
+
+// Records every box; whileOpen runs as if the user looked at the box before
+// dismissing it (timers may fire then).
+class FakeMessageBoxes : public platform::MessageBoxes {
+public:
+    void Show(QWidget* owner, const QString& text, const QString& caption,
+              platform::BoxIcon icon) override;
+    std::vector<QString> Texts() const;
+
+    std::vector<RecordedBox> boxes;
+    std::function<void(const RecordedBox&)> whileOpen;
+    int open = 0;     // boxes open right now
+    int maxOpen = 0;  // most boxes ever open at once
+};
+
+// A virtual clock for window timers. Advance lets time pass while the thread
+// waits for messages: every due time in the interval fires, in order. Busy lets
+// time pass while the thread is busy: nothing fires, and the next Advance fires
+// each overdue timer once, however many periods it missed, keeping its rhythm.
+class VirtualTimers : public platform::Timers {
+public:
+    void Set(platform::TimerOwner* owner, unsigned id, std::int64_t periodMs) override;
+    void Kill(platform::TimerOwner* owner, unsigned id) override;
+    void KillAll(platform::TimerOwner* owner) override;
+    bool IsRunning(platform::TimerOwner* owner, unsigned id) const override;
+
+    void Advance(std::int64_t ms);
+    void Busy(std::int64_t ms);
+    // Period of a running timer, or 0.
+    std::int64_t PeriodOf(unsigned id) const;
+    // Milliseconds until a running timer fires next, or -1.
+    std::int64_t DueIn(unsigned id) const;
+    std::int64_t Now() const { return now_; }
+
+private:
+    struct Timer {
+        std::int64_t period;
+        std::int64_t due;
+    };
+    using Key = std::pair<platform::TimerOwner*, unsigned>;
+    std::map<Key, Timer> timers_;
+    std::int64_t now_ = 0;
+};
+
+class FakeShell : public platform::Shell {
+public:
+    bool Open(const QString& target) override;
+    std::vector<QString> opened;
+    bool succeeds = true;
+};
+
+class FixedClock : public platform::Clock {
+public:
+    QTime CurrentTime() const override { return time; }
+    QTime time{9, 5, 7};
+};
+
+// All fakes, wired into one PlatformServices.
+struct TestServices {
+    FakeMessageBoxes boxes;
+    VirtualTimers timers;
+    FakeShell shell;
+    FixedClock clock;
+    platform::PlatformServices services{boxes, timers, shell, clock, "kestrome", "127.0.0.1:1",
+                                        platform::InternetTimeouts{2000, 3000}};
+};
+
+}  // namespace testsupport
