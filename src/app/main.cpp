@@ -2,6 +2,7 @@
 
 #include "app/updater_app.h"
 #include "platform/close_signals.h"
+#include "platform/help.h"
 #include "platform/message_boxes.h"
 #include "platform/qt_services.h"
 #include "platform/timers.h"
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
                                         clock,
                                         QCoreApplication::applicationName(),
                                         res::kServiceHost,
-                                        {}};
+                                        {},
+                                        platform::FindHelpFile()};
     CUpdaterApp app(services);
     platform::ForwardCloseSignals([&app] { app.RequestClose(); });
     app.InitInstance();

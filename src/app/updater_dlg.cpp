@@ -18,7 +18,9 @@ constexpr int kMaxTypedChars = 10;
 }  // namespace
 
 CUpdaterDlg::CUpdaterDlg(platform::PlatformServices& services)
-    : Dialog(res::UpdaterDialogTemplate(), services), m_hIcon(res::AppIcon()) {}
+    : Dialog(res::UpdaterDialogTemplate(), services),
+      m_dlgOptions(services),
+      m_hIcon(res::AppIcon()) {}
 
 CUpdaterDlg::~CUpdaterDlg() = default;
 
@@ -39,15 +41,28 @@ void CUpdaterDlg::DoDataExchange(platform::DataExchange& dx) {
 
 // The message map's command entries. The window's own messages (system
 // commands, timers, close, destruction) arrive through the virtual handlers.
+// The Network menu's Connect and Disconnect do what the buttons do.
 bool CUpdaterDlg::OnCmdMsg(int id, int code) {
     using D = CUpdaterDlg;
     static constexpr MessageMapEntry<D> kMessageMap[] = {
         {BN_CLICKED, res::IDC_CONNECT, &D::OnConnect},
         {BN_CLICKED, res::IDC_DISCONNECT, &D::OnDisconnect},
+        {BN_CLICKED, res::ID_HELP_ABOUT, &D::OnAbout},
+        {BN_CLICKED, res::ID_HELP_HELPME, &D::OnHelpMe},
         {BN_CLICKED, res::ID_NETWORK_QUIT, &D::OnQuit},
+        {BN_CLICKED, res::IDC_WEBSITE, &D::OnWebSite},
+        {BN_CLICKED, res::ID_HELP_EMAIL, &D::OnEmailProgrammer},
+        {BN_CLICKED, res::ID_SITES_2, &D::OnUsefulSite2},
+        {BN_CLICKED, res::ID_SITES_1, &D::OnUsefulSite1},
+        {BN_CLICKED, res::ID_SITES_3, &D::OnUsefulSite3},
+        {BN_CLICKED, res::ID_SITES_4, &D::OnUsefulSite4},
         {EN_CHANGE, res::IDC_LOGIN, &D::OnChangeLogin},
         {EN_CHANGE, res::IDC_PASSWORD, &D::OnChangePassword},
         {BN_CLICKED, res::ID_TRAY_EXIT, &D::OnQuit},
+        {BN_CLICKED, res::IDC_OPTIONS, &D::OnOptions},
+        {BN_CLICKED, res::ID_NETWORK_OPTIONS, &D::OnOptions},
+        {BN_CLICKED, res::ID_NETWORK_CONNECT, &D::OnConnect},
+        {BN_CLICKED, res::ID_NETWORK_DISCONNECT, &D::OnDisconnect},
     };
     return platform::DispatchCommand<D>(this, kMessageMap, id, code) || Dialog::OnCmdMsg(id, code);
 }

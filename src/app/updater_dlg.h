@@ -10,6 +10,7 @@
 
 #include "platform/dialog.h"
 #include "platform/internet_session.h"
+#include "settings/options_dlg.h"
 #include "settings/settings_reader.h"
 
 class QLineEdit;
@@ -43,10 +44,24 @@ private:
     void OnDisconnect();
     void OnChangeLogin();
     void OnChangePassword();
+    // Enables the Disconnect button and its menu item together.
+    void EnableDisconnect(bool enable);
+
+    void Launch(const QString& line, const QString& target);
+    void OnWebSite();
+    void OnEmailProgrammer();
+    void OnUsefulSite1();
+    void OnUsefulSite2();
+    void OnUsefulSite3();
+    void OnUsefulSite4();
+    void OnHelpMe();
+    void OnAbout();
+    void OnOptions();
     QString SendRequest(const std::string& url);
     void ParseReply();
 
     // The record, in declaration order.
+    COptionsDlg m_dlgOptions;
     int m_nReplyCode = 0;
     QString m_strReply;
     int m_bConnected = 0;

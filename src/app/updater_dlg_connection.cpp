@@ -42,7 +42,7 @@ void CUpdaterDlg::OnConnect() {
                                         m_strConfigPath);
     m_strUrl = update::BuildRequestUrl(Services().serviceHost, m_strLogin, m_strPassword);
     SetTimer(res::kRefreshTimer, m_nRefreshInterval * kMsPerMinute);
-    m_btnDisconnect->setEnabled(true);
+    EnableDisconnect(true);
     m_btnConnect->setEnabled(false);
     m_editLogin->setEnabled(false);
     m_editPassword->setEnabled(false);
@@ -53,7 +53,7 @@ void CUpdaterDlg::OnConnect() {
 void CUpdaterDlg::OnDisconnect() {
     KillTimer(res::kRefreshTimer);
     m_btnConnect->setEnabled(true);
-    m_btnDisconnect->setEnabled(false);
+    EnableDisconnect(false);
     m_editLogin->setEnabled(true);
     m_editPassword->setEnabled(true);
     if (m_bAttemptReconnect == 1) {
@@ -88,6 +88,11 @@ void CUpdaterDlg::OnChangeLogin() {
 }
 
 void CUpdaterDlg::OnChangePassword() { OnChangeLogin(); }
+
+void CUpdaterDlg::EnableDisconnect(bool enable) {
+    m_btnDisconnect->setEnabled(enable);
+    EnableMenuItem(res::ID_NETWORK_DISCONNECT, enable);
+}
 
 QString CUpdaterDlg::SendRequest(const std::string& url) {
     m_strReply = m_strEmpty;

@@ -16,7 +16,7 @@ bool CUpdaterDlg::OnInitDialog() {
     m_hInternet = platform::InternetSession::Open(res::kAgent, Services().internetTimeouts);
     m_strStatus = "Idle..";
     m_bConnected = 0;
-    m_btnDisconnect->setEnabled(false);
+    EnableDisconnect(false);
     platform::GetCurrentDirectory(m_szDirectory, sizeof m_szDirectory);
     m_strConfigPath = settings::ConfigPath(m_szDirectory);
     LoadSettings();

@@ -9,6 +9,7 @@
 
 #include "platform/data_exchange.h"
 #include "platform/dialog_window.h"
+#include "platform/help.h"
 
 namespace platform {
 
@@ -76,9 +77,12 @@ void Dialog::CreateFromTemplate(QWidget* owner) {
         QWidget* widget = CreateControl(ctl, w, notify);
         widget->setGeometry(
             window_->DialogUnitsToPixels(ctl.x, ctl.y, ctl.cx, ctl.cy).translated(0, menuHeight));
-        widget->setAccessibleName(AccessibleName(ctl.text));
+        if (ctl.kind != ControlKind::Icon) {
+            widget->setAccessibleName(AccessibleName(ctl.text));
+        }
         created[&ctl] = widget;
         if (ctl.id != -1) {
+            widget->setObjectName(QString::number(ctl.id));
             controls_[ctl.id] = widget;
         }
     }
@@ -214,6 +218,10 @@ bool Dialog::OnCmdMsg(int id, int code) {
         OnCancel();
         return true;
     }
+    if (id == ID_HELP) {
+        OnHelp();
+        return true;
+    }
     return false;
 }
 
@@ -224,6 +232,13 @@ void Dialog::OnOK() {
 }
 
 void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void Dialog::OnHelp() {
+    const unsigned context = kHelpContextBase + static_cast<unsigned>(template_.id);
+    if (!LaunchHelp(services_.shell, services_.helpFile, context)) {
+        MessageBox("Failed to launch help.", BoxIcon::Exclamation);
+    }
+}
 
 void Dialog::OnClose() { SendCommand(IDCANCEL); }
 

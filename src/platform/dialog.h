@@ -25,6 +25,11 @@ class DialogWindow;
 inline constexpr int BN_CLICKED = 0;
 inline constexpr int EN_CHANGE = 0x300;
 
+// The framework's help command, which F1 sends.
+inline constexpr int ID_HELP = 57670;
+// A dialog's help context is this base plus its template's number.
+inline constexpr unsigned kHelpContextBase = 0x20000;
+
 // One entry of a dialog's message map: a command id (with its notification
 // code) and the member that handles it.
 template <class T>
@@ -97,6 +102,9 @@ protected:
     // The window's close request; the base sends IDCANCEL.
     virtual void OnClose();
     virtual void OnTimer(unsigned) {}
+    // The help routing: opens the help at this dialog's context, or reports
+    // that help could not be launched.
+    void OnHelp();
     // Base: OnDestroy, then the window and its timers go.
     virtual bool DestroyWindow();
     virtual void OnDestroy() {}

@@ -30,7 +30,7 @@ enum ControlStyle : unsigned {
 struct ControlTemplate {
     int id;
     ControlKind kind;
-    const char* text;
+    const char* text;  // for an icon, the icon's resource path
     int x, y, cx, cy;
     unsigned style;
 };

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QKeyEvent>
@@ -39,6 +40,9 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
             dialog_.OnEnterKey();
+            break;
+        case Qt::Key_F1:
+            dialog_.SendCommand(ID_HELP);
             break;
         default:
             QWidget::keyPressEvent(event);
@@ -135,7 +139,7 @@ QWidget* CreateButton(const ControlTemplate& ctl, QWidget* parent,
 QWidget* CreateStatic(const ControlTemplate& ctl, QWidget* parent) {
     auto* label = new QLabel(parent);
     if (ctl.kind == ControlKind::Icon) {
-        label->setPixmap(parent->window()->windowIcon().pixmap(32, 32));
+        label->setPixmap(QIcon(QString::fromUtf8(ctl.text)).pixmap(32, 32));
     } else {
         label->setTextFormat(Qt::PlainText);
         label->setText(QString::fromUtf8(ctl.text));

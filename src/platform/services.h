@@ -21,6 +21,7 @@ struct PlatformServices {
     QString appName;          // caption of every message box
     std::string serviceHost;  // host (and port) of the update service
     InternetTimeouts internetTimeouts;
+    QString helpFile;  // empty when the program has none
 };
 
 }  // namespace platform

@@ -21,7 +21,7 @@ const DialogTemplate& AboutDialogTemplate() {
         false,
         nullptr,
         {
-            {IDC_STATIC, ControlKind::Icon, "", 7, 26, 20, 20, kNone},
+            {IDC_STATIC, ControlKind::Icon, ":/kestrome/icon-32.png", 7, 26, 20, 20, kNone},
             {IDC_STATIC, ControlKind::Static, "Kestrome Version 1.2", 41, 25, 83, 8,
              kNoPrefix | kGroup},
             {IDOK, ControlKind::PushButton, "OK", 74, 7, 50, 14,

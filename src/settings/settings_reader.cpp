@@ -26,20 +26,20 @@ struct OptionKey {
 
 // The order in which the option keys are read and written.
 constexpr OptionKey kOptionKeys[] = {
-    {"SavePassword", kSlotSavePassword, kDefaultFlag},
-    {"AttemptReconnect", kSlotAttemptReconnect, kDefaultFlag},
-    {"MinimizeOnStartUp", kSlotMinimizeOnStartUp, kDefaultFlag},
-    {"ConnectOnStartUp", kSlotConnectOnStartUp, kDefaultFlag},
-    {"RefreshInterval", kSlotRefreshInterval, kDefaultInterval},
-    {"ConnectRetryInterval", kSlotConnectRetryInterval, kDefaultInterval},
+    {kKeySavePassword, kSlotSavePassword, kDefaultFlag},
+    {kKeyAttemptReconnect, kSlotAttemptReconnect, kDefaultFlag},
+    {kKeyMinimizeOnStartUp, kSlotMinimizeOnStartUp, kDefaultFlag},
+    {kKeyConnectOnStartUp, kSlotConnectOnStartUp, kDefaultFlag},
+    {kKeyRefreshInterval, kSlotRefreshInterval, kDefaultInterval},
+    {kKeyConnectRetryInterval, kSlotConnectRetryInterval, kDefaultInterval},
 };
 
 // The order in which the flags are checked.
 constexpr OptionKey kFlagChecks[] = {
-    {"MinimizeOnStartUp", kSlotMinimizeOnStartUp, kDefaultFlag},
-    {"SavePassword", kSlotSavePassword, kDefaultFlag},
-    {"AttemptReconnect", kSlotAttemptReconnect, kDefaultFlag},
-    {"ConnectOnStartUp", kSlotConnectOnStartUp, kDefaultFlag},
+    {kKeyMinimizeOnStartUp, kSlotMinimizeOnStartUp, kDefaultFlag},
+    {kKeySavePassword, kSlotSavePassword, kDefaultFlag},
+    {kKeyAttemptReconnect, kSlotAttemptReconnect, kDefaultFlag},
+    {kKeyConnectOnStartUp, kSlotConnectOnStartUp, kDefaultFlag},
 };
 
 QString InvalidValueMessage(const char* key) {
@@ -87,7 +87,7 @@ OptionValues ValidateOptions(OptionText& optionText,
         }
     }
     if (!IsValidInterval(optionText[kSlotRefreshInterval])) {
-        report(InvalidValueMessage("RefreshInterval"));
+        report(InvalidValueMessage(kKeyRefreshInterval));
         ResetSlot(optionText[kSlotRefreshInterval], kDefaultInterval);
     }
     if (!IsValidInterval(optionText[kSlotConnectRetryInterval])) {

@@ -13,6 +13,12 @@ inline constexpr const char* kSectionMain = "Main";
 inline constexpr const char* kSectionOptions = "Options";
 inline constexpr const char* kKeyLogin = "Login";
 inline constexpr const char* kKeyPassword = "Password";
+inline constexpr const char* kKeySavePassword = "SavePassword";
+inline constexpr const char* kKeyAttemptReconnect = "AttemptReconnect";
+inline constexpr const char* kKeyMinimizeOnStartUp = "MinimizeOnStartUp";
+inline constexpr const char* kKeyConnectOnStartUp = "ConnectOnStartUp";
+inline constexpr const char* kKeyRefreshInterval = "RefreshInterval";
+inline constexpr const char* kKeyConnectRetryInterval = "ConnectRetryInterval";
 
 inline constexpr int kOptionSlotSize = 6;  // five characters and the NUL
 inline constexpr int kOptionCount = 6;

@@ -82,7 +82,7 @@ struct TestServices {
     FakeShell shell;
     FixedClock clock;
     platform::PlatformServices services{boxes, timers, shell, clock, "kestrome", "127.0.0.1:1",
-                                        platform::InternetTimeouts{2000, 3000}};
+                                        platform::InternetTimeouts{2000, 3000}, ""};
 };
 
 }  // namespace testsupport

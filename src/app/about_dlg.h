@@ -1,0 +1,9 @@
+// The About box: the icon, the program's name and version, and OK.
+#pragma once
+
+#include "platform/dialog.h"
+
+class CAboutDlg : public platform::Dialog {
+public:
+    explicit CAboutDlg(platform::PlatformServices& services);
+};

@@ -1,0 +1,87 @@
+#include "settings/options_dlg.h"
+
+#include <QPushButton>
+
+#include "platform/crt.h"
+#include "platform/data_exchange.h"
+#include "platform/profile.h"
+#include "res/dialog_templates.h"
+#include "res/resource_ids.h"
+
+using platform::BN_CLICKED;
+using platform::EN_CHANGE;
+
+namespace {
+constexpr int kMinInterval = 1;
+constexpr int kMaxInterval = 9999;
+}  // namespace
+
+COptionsDlg::COptionsDlg(platform::PlatformServices& services)
+    : Dialog(res::OptionsDialogTemplate(), services) {}
+
+void COptionsDlg::DoDataExchange(platform::DataExchange& dx) {
+    platform::DDX_Control(dx, res::IDCANCEL, m_btnSaveSettings);
+    platform::DDX_Check(dx, res::IDC_SAVE_PASSWORD, m_bSavePassword);
+    platform::DDX_Check(dx, res::IDC_MINIMIZE_ON_STARTUP, m_bMinimizeOnStartUp);
+    platform::DDX_Check(dx, res::IDC_CONNECT_ON_STARTUP, m_bConnectOnStartUp);
+    platform::DDX_Check(dx, res::IDC_ATTEMPT_RECONNECT, m_bAttemptReconnect);
+    platform::DDX_Text(dx, res::IDC_RETRY_INTERVAL, m_nConnectRetryInterval);
+    platform::DDV_MinMaxInt(dx, m_nConnectRetryInterval, kMinInterval, kMaxInterval);
+    platform::DDX_Text(dx, res::IDC_REFRESH_INTERVAL, m_nRefreshInterval);
+    platform::DDV_MinMaxInt(dx, m_nRefreshInterval, kMinInterval, kMaxInterval);
+}
+
+// Its entry for id 2 replaces the framework's cancel: Escape and the close box
+// save instead of closing, and only OK closes.
+bool COptionsDlg::OnCmdMsg(int id, int code) {
+    using D = COptionsDlg;
+    static constexpr platform::MessageMapEntry<D> kMessageMap[] = {
+        {BN_CLICKED, res::IDCANCEL, &D::OnSaveSettings},
+        {EN_CHANGE, res::IDC_REFRESH_INTERVAL, &D::OnOptionChanged},
+        {EN_CHANGE, res::IDC_RETRY_INTERVAL, &D::OnOptionChanged},
+        {BN_CLICKED, res::IDC_MINIMIZE_ON_STARTUP, &D::OnOptionChanged},
+        {BN_CLICKED, res::IDC_ATTEMPT_RECONNECT, &D::OnOptionChanged},
+        {BN_CLICKED, res::IDC_CONNECT_ON_STARTUP, &D::OnOptionChanged},
+        {BN_CLICKED, res::IDC_SAVE_PASSWORD, &D::OnOptionChanged},
+    };
+    return platform::DispatchCommand<D>(this, kMessageMap, id, code) || Dialog::OnCmdMsg(id, code);
+}
+
+bool COptionsDlg::OnInitDialog() {
+    Dialog::OnInitDialog();
+    platform::GetCurrentDirectory(m_szDirectory, sizeof m_szDirectory);
+    m_strConfigPath = settings::ConfigPath(m_szDirectory);
+    LoadSettings();
+    UpdateData(false);
+    return true;
+}
+
+// Reads the six options without writing anything back.
+void COptionsDlg::LoadSettings() {
+    settings::ReadOptions(m_strConfigPath, m_szOptionText, false);
+    const settings::OptionValues values = settings::ValidateOptions(
+        m_szOptionText, [this](const QString& message) { MessageBox(message); });
+    m_bSavePassword = values.bSavePassword;
+    m_bAttemptReconnect = values.bAttemptReconnect;
+    m_bConnectOnStartUp = values.bConnectOnStartUp;
+    m_bMinimizeOnStartUp = values.bMinimizeOnStartUp;
+    m_nConnectRetryInterval = values.nConnectRetryInterval;
+    m_nRefreshInterval = values.nRefreshInterval;
+}
+
+void COptionsDlg::OnOptionChanged() { m_btnSaveSettings->setEnabled(true); }
+
+// Writes the options as the members stand, even after a failed exchange.
+void COptionsDlg::OnSaveSettings() {
+    UpdateData(true);
+    auto write = [this](const char* key, const std::string& value) {
+        platform::WritePrivateProfileString(settings::kSectionOptions, key, value, m_strConfigPath);
+    };
+    write(settings::kKeySavePassword, settings::FlagText(m_bSavePassword));
+    write(settings::kKeyAttemptReconnect, settings::FlagText(m_bAttemptReconnect));
+    write(settings::kKeyMinimizeOnStartUp, settings::FlagText(m_bMinimizeOnStartUp));
+    write(settings::kKeyConnectOnStartUp, settings::FlagText(m_bConnectOnStartUp));
+    write(settings::kKeyRefreshInterval, settings::IntervalText(m_nRefreshInterval));
+    write(settings::kKeyConnectRetryInterval, settings::IntervalText(m_nConnectRetryInterval));
+    m_btnSaveSettings->setEnabled(false);
+}

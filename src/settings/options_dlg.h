@@ -1,0 +1,37 @@
+// The Options dialog: shows the six options of the settings file and writes
+// them on "Save Settings". It hands nothing to the main dialog in memory; the
+// file is the only channel between them.
+#pragma once
+
+#include <string>
+
+#include "platform/dialog.h"
+#include "settings/settings_reader.h"
+
+class QPushButton;
+
+class COptionsDlg : public platform::Dialog {
+public:
+    explicit COptionsDlg(platform::PlatformServices& services);
+
+protected:
+    bool OnInitDialog() override;
+    void DoDataExchange(platform::DataExchange& dx) override;
+    bool OnCmdMsg(int id, int code) override;
+
+private:
+    void LoadSettings();
+    void OnOptionChanged();
+    void OnSaveSettings();
+
+    settings::OptionText m_szOptionText{};
+    char m_szDirectory[260]{};
+    std::string m_strConfigPath;
+    QPushButton* m_btnSaveSettings = nullptr;
+    int m_bSavePassword = 0;
+    int m_bMinimizeOnStartUp = 0;
+    int m_bConnectOnStartUp = 0;
+    int m_bAttemptReconnect = 0;
+    int m_nConnectRetryInterval = 0;
+    int m_nRefreshInterval = 0;
+};

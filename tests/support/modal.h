@@ -1,0 +1,36 @@
+// Helpers for tests that drive modal dialogs through their real widgets.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+namespace testsupport {
+
+// The widget of control id in a dialog window (controls are named by id).
+template <class W = QWidget>
+W* Control(QWidget* window, int id) {
+    return window->findChild<W*>(QString::number(id));
+}
+
+// Runs body inside the next modal loop that opens, with its window; the body
+// must end that dialog (or the dialog ends itself).
+inline void WhenModalOpens(const std::function<void(QWidget*)>& body) {
+    QTimer::singleShot(0, [body] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !QTest::qWaitForWindowActive(modal)) {
+            ADD_FAILURE() << "no active modal dialog";
+            return;
+        }
+        body(modal);
+    });
+}
+
+inline void Click(QWidget* window, int id) { Control<QAbstractButton>(window, id)->click(); }
+
+}  // namespace testsupport
