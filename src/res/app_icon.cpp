@@ -1,8 +1,13 @@
 #include "res/app_icon.h"
 
+// Resources compiled into a static library must be registered by hand.
+static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
+
 namespace res {
 
 QIcon AppIcon() {
+    static const bool registered = (RegisterIconResources(), true);
+    (void)registered;
     QIcon icon;
     for (int size : {16, 32, 48, 256}) {
         icon.addFile(QString(":/kestrome/icon-%1.png").arg(size), QSize(size, size));

@@ -106,9 +106,12 @@ TEST(CommandsTest, AboutShowsTheVersionAndItsOwnHelpContext) {
         WhenModalOpens([&](QWidget* about) {
             EXPECT_EQ(about->windowTitle(), "About Kestrome");
             QStringList texts;
+            bool iconShown = false;
             for (QLabel* label : about->findChildren<QLabel*>()) {
                 texts << label->text();
+                iconShown = iconShown || !label->pixmap().isNull();
             }
+            EXPECT_TRUE(iconShown) << "the application icon is compiled in";
             EXPECT_TRUE(texts.contains("Kestrome Version 1.2"));
             QTest::keyClick(about, Qt::Key_F1);
             QTest::keyClick(about, Qt::Key_Return);
