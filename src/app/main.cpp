@@ -4,6 +4,7 @@
 #include "platform/close_signals.h"
 #include "platform/help.h"
 #include "platform/message_boxes.h"
+#include "platform/qt_notify_icons.h"
 #include "platform/qt_services.h"
 #include "platform/timers.h"
 #include "res/app_icon.h"
@@ -16,10 +17,12 @@ int main(int argc, char** argv) {
     platform::QtTimers timers;
     platform::QtShell shell;
     platform::QtClock clock;
+    platform::QtNotifyIcons notifyIcons;
     platform::PlatformServices services{messageBoxes,
                                         timers,
                                         shell,
                                         clock,
+                                        notifyIcons,
                                         QCoreApplication::applicationName(),
                                         res::kServiceHost,
                                         {},

@@ -8,6 +8,7 @@
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"
+#include "res/strings.h"
 
 using platform::BN_CLICKED;
 using platform::EN_CHANGE;
@@ -20,7 +21,9 @@ constexpr int kMaxTypedChars = 10;
 CUpdaterDlg::CUpdaterDlg(platform::PlatformServices& services)
     : Dialog(res::UpdaterDialogTemplate(), services),
       m_dlgOptions(services),
-      m_hIcon(res::AppIcon()) {}
+      m_nTrayMessage(platform::RegisterWindowMessage(res::kTrayMessageName)) {
+    m_hIcon = res::AppIcon();
+}
 
 CUpdaterDlg::~CUpdaterDlg() = default;
 
@@ -59,6 +62,7 @@ bool CUpdaterDlg::OnCmdMsg(int id, int code) {
         {EN_CHANGE, res::IDC_LOGIN, &D::OnChangeLogin},
         {EN_CHANGE, res::IDC_PASSWORD, &D::OnChangePassword},
         {BN_CLICKED, res::ID_TRAY_EXIT, &D::OnQuit},
+        {BN_CLICKED, res::ID_TRAY_RESTORE, &D::OnRestore},
         {BN_CLICKED, res::IDC_OPTIONS, &D::OnOptions},
         {BN_CLICKED, res::ID_NETWORK_OPTIONS, &D::OnOptions},
         {BN_CLICKED, res::ID_NETWORK_CONNECT, &D::OnConnect},

@@ -12,6 +12,7 @@
 #include "platform/internet_session.h"
 #include "settings/options_dlg.h"
 #include "settings/settings_reader.h"
+#include "tray/system_tray.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -33,6 +34,8 @@ protected:
     bool OnCmdMsg(int id, int code) override;
     void OnClose() override;
     void OnTimer(unsigned id) override;
+    void OnSysCommand(unsigned nID, platform::LPARAM lParam) override;
+    bool DestroyWindow() override;
     void OnDestroy() override;
 
 private:
@@ -57,6 +60,10 @@ private:
     void OnHelpMe();
     void OnAbout();
     void OnOptions();
+
+    void UpdateTray();
+    void UpdateVisibility();
+    void OnRestore();
     QString SendRequest(const std::string& url);
     void ParseReply();
 
@@ -91,6 +98,9 @@ private:
     QIcon m_hIcon;
     const QString m_strEmpty;
     std::unique_ptr<platform::InternetSession> m_hInternet;
+    bool m_bMinimized = false;
+    std::unique_ptr<CSystemTray> m_pTray;
+    unsigned m_nTrayMessage = 0;
 
     // True while the "enter login name and password" box is open, so that a
     // reconnect firing meanwhile does not open another one.

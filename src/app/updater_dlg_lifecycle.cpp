@@ -23,6 +23,9 @@ bool CUpdaterDlg::OnInitDialog() {
     m_strLogin = QString::fromUtf8(m_szLogin);
     m_strPassword = QString::fromUtf8(m_szPassword);
     ShowStatus();
+    if (m_bMinimizeOnStartUp == 1) {
+        PostSysCommand(platform::SC_MINIMIZE);
+    }
     if (m_bConnectOnStartUp == 1) {
         OnConnect();
     }

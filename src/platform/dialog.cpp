@@ -1,6 +1,7 @@
 #include "platform/dialog.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -127,8 +128,14 @@ int Dialog::DoModal(QWidget* owner) {
     if (OnInitDialog()) {
         FocusFirstTabStop();
     }
+    // The dialog's own loop, not QDialog::exec: hiding the window to the tray
+    // must not end it.
     if (!ended_) {
-        window_->exec();
+        window_->show();
+        QEventLoop loop;
+        modalLoop_ = &loop;
+        loop.exec(QEventLoop::DialogExec);
+        modalLoop_ = nullptr;
     }
     window_->hide();
     DestroyWindow();
@@ -147,8 +154,8 @@ void Dialog::FocusFirstTabStop() {
 void Dialog::EndDialog(int result) {
     ended_ = true;
     result_ = result;
-    if (window_) {
-        window_->done(result);
+    if (modalLoop_ != nullptr) {
+        modalLoop_->exit();
     }
 }
 
@@ -173,6 +180,74 @@ void Dialog::SendCommand(int id, int code) {
         OnCmdMsg(id, code);
     }
 }
+
+void Dialog::PostCommand(int id) {
+    QTimer::singleShot(0, window_.get(), [this, id] { SendCommand(id); });
+}
+
+void Dialog::SetForegroundWindow() {
+    if (window_) {
+        window_->raise();
+        window_->activateWindow();
+    }
+}
+
+void Dialog::PostSysCommand(unsigned nID) {
+    QTimer::singleShot(0, window_.get(), [this, nID] { OnSysCommand(nID, 0); });
+}
+
+void Dialog::OnSysCommand(unsigned nID, LPARAM) {
+    if (!window_->isVisible()) {
+        return;  // a hidden window has no state for the window manager to change
+    }
+    changingState_ = true;
+    if (nID == SC_MINIMIZE && !window_->isMinimized()) {
+        window_->showMinimized();
+    } else if (nID == SC_RESTORE && window_->isMinimized()) {
+        window_->showNormal();
+    }
+    changingState_ = false;
+}
+
+void Dialog::OnWindowStateChanged(bool wasMinimized) {
+    // A hidden window's state changes come from the program, not the user.
+    const bool minimized = window_->isMinimized();
+    if (!changingState_ && window_->isVisible() && minimized != wasMinimized) {
+        OnSysCommand(minimized ? SC_MINIMIZE : SC_RESTORE, 0);
+    }
+}
+
+// Hiding a minimised window waits for the next turn of the event loop, and the
+// window leaves the minimised state while hidden, so that window managers show
+// it normally when it comes back.
+void Dialog::ShowWindow(int nCmdShow) {
+    QDialog* w = window_.get();
+    const unsigned request = ++visibilityRequest_;
+    if (nCmdShow == SW_HIDE) {
+        QTimer::singleShot(0, w, [this, w, request] {
+            if (request != visibilityRequest_) {
+                return;
+            }
+            changingState_ = true;
+            w->hide();
+            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+            changingState_ = false;
+        });
+        return;
+    }
+    changingState_ = true;
+    if (nCmdShow == SW_RESTORE) {
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    }
+    if (!w->isVisible()) {
+        w->show();
+        w->raise();
+        w->activateWindow();
+    }
+    changingState_ = false;
+}
+
+bool Dialog::IsIconic() const { return window_ && window_->isMinimized(); }
 
 void Dialog::PostClose() {
     QTimer::singleShot(0, window_.get(), [this] { OnClose(); });

@@ -10,9 +10,11 @@
 #include <span>
 
 #include "platform/dialog_template.h"
+#include "platform/notify_icon.h"
 #include "platform/services.h"
 
 class QAction;
+class QEventLoop;
 class QDialog;
 class QWidget;
 
@@ -29,6 +31,15 @@ inline constexpr int EN_CHANGE = 0x300;
 inline constexpr int ID_HELP = 57670;
 // A dialog's help context is this base plus its template's number.
 inline constexpr unsigned kHelpContextBase = 0x20000;
+
+// System commands: the window minimised or restored.
+inline constexpr unsigned SC_MINIMIZE = 0xF020;
+inline constexpr unsigned SC_RESTORE = 0xF120;
+
+// ShowWindow commands.
+inline constexpr int SW_HIDE = 0;
+inline constexpr int SW_SHOW = 5;
+inline constexpr int SW_RESTORE = 9;
 
 // One entry of a dialog's message map: a command id (with its notification
 // code) and the member that handles it.
@@ -51,7 +62,7 @@ bool DispatchCommand(T* self, std::span<const MessageMapEntry<T>> map, int id, i
     return false;
 }
 
-class Dialog : public TimerOwner {
+class Dialog : public TimerOwner, public CommandTarget {
 public:
     Dialog(const DialogTemplate& tpl, PlatformServices& services);
     ~Dialog() override;
@@ -63,13 +74,22 @@ public:
     // DestroyWindow. owner is the window the dialog stays above (may be null).
     int DoModal(QWidget* owner = nullptr);
     void EndDialog(int result);
+    bool HasEnded() const { return ended_; }
     // Queues a request that ends the modal loop.
     void PostQuitMessage();
 
     // Delivers a command as a button, a menu item or another window would.
-    void SendCommand(int id, int code = BN_CLICKED);
+    void SendCommand(int id, int code = BN_CLICKED) override;
+    void PostCommand(int id) override;
+    void SetForegroundWindow() override;
     // Queues the window's close request (the close box, Alt+F4).
     void PostClose();
+    // Queues a system command, as the window manager's buttons deliver them.
+    void PostSysCommand(unsigned nID);
+
+    // Shows, hides or restores the window (SW_SHOW, SW_HIDE, SW_RESTORE).
+    void ShowWindow(int nCmdShow);
+    bool IsIconic() const;
 
     bool UpdateData(bool saveAndValidate = true);
 
@@ -102,6 +122,8 @@ protected:
     // The window's close request; the base sends IDCANCEL.
     virtual void OnClose();
     virtual void OnTimer(unsigned) {}
+    // System commands; the base minimises or restores the window.
+    virtual void OnSysCommand(unsigned nID, LPARAM lParam);
     // The help routing: opens the help at this dialog's context, or reports
     // that help could not be launched.
     void OnHelp();
@@ -119,15 +141,20 @@ private:
     void OnTimerFired(unsigned id) override;
     void OnControlNotification(int id, int code);
     void OnEnterKey();
+    // The window's minimised state changed under the window manager's hand.
+    void OnWindowStateChanged(bool wasMinimized);
 
     const DialogTemplate& template_;
     PlatformServices& services_;
     std::unique_ptr<DialogWindow> window_;
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> menuItems_;
+    QEventLoop* modalLoop_ = nullptr;
     bool ended_ = false;
     int result_ = 0;
     int exchangeDepth_ = 0;
+    bool changingState_ = false;   // the program itself is changing the window's state
+    unsigned visibilityRequest_ = 0;  // counts ShowWindow calls, so a late hide can tell it is stale
 };
 
 }  // namespace platform

@@ -54,6 +54,14 @@ void DialogWindow::closeEvent(QCloseEvent* event) {
     dialog_.PostClose();
 }
 
+void DialogWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        dialog_.OnWindowStateChanged(change->oldState() & Qt::WindowMinimized);
+    }
+}
+
 namespace {
 
 // Refuses typing that would make the text longer than the limit, and in a

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/internet_session.h"
 #include "platform/message_boxes.h"
+#include "platform/notify_icon.h"
 #include "platform/shell.h"
 #include "platform/timers.h"
 
@@ -18,6 +19,7 @@ struct PlatformServices {
     Timers& timers;
     Shell& shell;
     Clock& clock;
+    NotifyIcons& notifyIcons;
     QString appName;          // caption of every message box
     std::string serviceHost;  // host (and port) of the update service
     InternetTimeouts internetTimeouts;

@@ -54,4 +54,13 @@ const platform::MenuTemplate& TrayMenu() {
     return menu;
 }
 
+const platform::MenuTemplate* MenuById(unsigned id) {
+    for (const platform::MenuTemplate* menu : {&MainMenu(), &TrayMenu()}) {
+        if (static_cast<unsigned>(menu->id) == id) {
+            return menu;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace res

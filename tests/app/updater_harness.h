@@ -80,7 +80,7 @@ private:
     void EndIfStillRunning(int turns) {
         // Tied to the window, so nothing of it outlives the dialog's run.
         QTimer::singleShot(0, dlg.Window(), [this, turns] {
-            if (!dlg.Window()->isVisible()) {
+            if (dlg.HasEnded()) {
                 return;
             }
             if (turns > 0) {

@@ -35,7 +35,7 @@ protected:
     int Open(const std::function<void(QWidget*)>& body) {
         WhenModalOpens([&](QWidget* w) {
             body(w);
-            if (dlg.Window() != nullptr && dlg.Window()->isVisible()) {
+            if (!dlg.HasEnded()) {
                 Click(w, res::IDOK);
             }
         });

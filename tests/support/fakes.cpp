@@ -81,6 +81,52 @@ std::int64_t VirtualTimers::DueIn(unsigned id) const {
     return -1;
 }
 
+void FakeNotifyIcons::DestroyWindow(platform::NotifyWindow* window) {
+    std::erase(windows, window);
+}
+
+bool FakeNotifyIcons::Add(const platform::NotifyIconData& data) {
+    calls.push_back({Kind::Add, data});
+    if (failAdd) {
+        return false;
+    }
+    shown = data;
+    return true;
+}
+
+bool FakeNotifyIcons::Delete(const platform::NotifyIconData& data) {
+    calls.push_back({Kind::Delete, data});
+    if (failDelete) {
+        return false;
+    }
+    shown.reset();
+    return true;
+}
+
+int FakeNotifyIcons::TrackPopupMenu(const platform::MenuItemTemplate& popup, QPoint at) {
+    QStringList items;
+    for (const auto& item : popup.items) {
+        items << QString::fromUtf8(item.text);
+    }
+    popupsShown.push_back(items);
+    popupPositions.push_back(at);
+    return popupChoice;
+}
+
+platform::LRESULT FakeNotifyIcons::Mouse(unsigned mouseMessage) {
+    const platform::NotifyIconData data = *shown;
+    return data.hWnd->WindowProc(data.uCallbackMessage, data.uID,
+                                 static_cast<platform::LPARAM>(mouseMessage));
+}
+
+void FakeNotifyIcons::RestartTaskbar() {
+    const unsigned taskbarCreated = platform::RegisterWindowMessage("TaskbarCreated");
+    const auto current = windows;
+    for (platform::NotifyWindow* window : current) {
+        window->WindowProc(taskbarCreated, 0, 0);
+    }
+}
+
 bool FakeShell::Open(const QString& target) {
     opened.push_back(target);
     return succeeds;

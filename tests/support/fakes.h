@@ -4,7 +4,9 @@
 #include <QString>
 #include <QTime>
 #include <functional>
+#include <QStringList>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "platform/services.h"
@@ -69,6 +71,42 @@ public:
     bool succeeds = true;
 };
 
+// Records every call; injects the icon's mouse messages and tray restarts; can
+// make adds or deletes fail and chooses an item of each popup.
+class FakeNotifyIcons : public platform::NotifyIcons {
+public:
+    enum class Kind { Add, Delete };
+    struct Call {
+        Kind kind;
+        platform::NotifyIconData data;
+    };
+
+    bool IsAvailable() const override { return available; }
+    void CreateWindow(platform::NotifyWindow* window) override { windows.push_back(window); }
+    void DestroyWindow(platform::NotifyWindow* window) override;
+    bool Add(const platform::NotifyIconData& data) override;
+    bool Delete(const platform::NotifyIconData& data) override;
+    QPoint CursorPos() const override { return cursor; }
+    int TrackPopupMenu(const platform::MenuItemTemplate& popup, QPoint at) override;
+
+    // The user acts on the icon shown last; returns the callback's result.
+    platform::LRESULT Mouse(unsigned mouseMessage);
+    // The tray host appears anew.
+    void RestartTaskbar();
+    bool IconShown() const { return shown.has_value(); }
+
+    bool available = true;
+    bool failAdd = false;
+    bool failDelete = false;
+    int popupChoice = 0;  // the command chosen from a popup; 0 closes it
+    QPoint cursor{400, 300};
+    std::vector<Call> calls;
+    std::vector<platform::NotifyWindow*> windows;
+    std::vector<QStringList> popupsShown;
+    std::vector<QPoint> popupPositions;
+    std::optional<platform::NotifyIconData> shown;
+};
+
 class FixedClock : public platform::Clock {
 public:
     QTime CurrentTime() const override { return time; }
@@ -81,7 +119,9 @@ struct TestServices {
     VirtualTimers timers;
     FakeShell shell;
     FixedClock clock;
-    platform::PlatformServices services{boxes, timers, shell, clock, "kestrome", "127.0.0.1:1",
+    FakeNotifyIcons notifyIcons;
+    platform::PlatformServices services{boxes, timers, shell, clock, notifyIcons, "kestrome",
+                                        "127.0.0.1:1",
                                         platform::InternetTimeouts{2000, 3000}, ""};
 };
 

@@ -1,0 +1,49 @@
+// Minimising the main dialog to the tray icon and restoring it.
+#include "app/updater_dlg.h"
+#include "res/resource_ids.h"
+
+void CUpdaterDlg::OnSysCommand(unsigned nID, platform::LPARAM lParam) {
+    const bool wasMinimized = m_bMinimized;
+    if (nID == platform::SC_MINIMIZE) {
+        m_bMinimized = true;
+    } else if (nID == platform::SC_RESTORE) {
+        m_bMinimized = false;
+    }
+    Dialog::OnSysCommand(nID, lParam);
+    if (m_bMinimized == wasMinimized) {
+        return;
+    }
+    UpdateTray();
+    UpdateVisibility();
+}
+
+// When no icon could be shown, the window stays minimised with its task-bar
+// entry instead of hiding where the user could not reach it again.
+void CUpdaterDlg::UpdateTray() {
+    if (m_bMinimized && !m_pTray) {
+        m_pTray = std::make_unique<CSystemTray>(Services().notifyIcons, this);
+        if (!m_pTray->CreateTray(nullptr, m_nTrayMessage, m_hIcon, res::IDR_TRAYMENU, false)) {
+            m_pTray.reset();
+            m_bMinimized = false;
+        }
+    } else {
+        m_pTray.reset();
+    }
+}
+
+void CUpdaterDlg::UpdateVisibility() {
+    ShowWindow(m_bMinimized ? platform::SW_HIDE : platform::SW_SHOW);
+}
+
+void CUpdaterDlg::OnRestore() {
+    ShowWindow(platform::SW_RESTORE);
+    m_bMinimized = false;
+    UpdateTray();
+    UpdateVisibility();
+}
+
+bool CUpdaterDlg::DestroyWindow() {
+    m_bMinimized = false;
+    UpdateTray();
+    return Dialog::DestroyWindow();
+}

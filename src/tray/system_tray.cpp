@@ -1,0 +1,137 @@
+#include "tray/system_tray.h"
+
+#include "res/menus.h"
+
+using namespace platform;
+
+namespace {
+// The first version of the shell's notification data.
+constexpr unsigned kNotifyIconDataSize = 88;
+constexpr unsigned kAddFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+
+// The first popup of the menu resource with that id, or null.
+const MenuItemTemplate* TrayPopup(unsigned menuId) {
+    const MenuTemplate* menu = res::MenuById(menuId);
+    return (menu == nullptr || menu->popups.empty()) ? nullptr : &menu->popups.front();
+}
+}  // namespace
+
+const unsigned CSystemTray::s_uTaskbarCreated = RegisterWindowMessage("TaskbarCreated");
+
+CSystemTray::CSystemTray(NotifyIcons& shell, CommandTarget* mainWnd)
+    : shell_(shell), mainWnd_(mainWnd) {}
+
+CSystemTray::~CSystemTray() {
+    DeleteTrayIcon();
+    if (windowCreated_) {
+        shell_.DestroyWindow(this);
+    }
+}
+
+bool CSystemTray::CreateTray(NotifyWindow* pNotifyWnd, unsigned nCallbackMessage,
+                             const QIcon& hIcon, unsigned nID, bool bHidden) {
+    m_bShellSupported = shell_.IsAvailable();
+    if (!m_bShellSupported) {
+        return false;
+    }
+    shell_.CreateWindow(this);
+    windowCreated_ = true;
+    m_nid.cbSize = kNotifyIconDataSize;
+    m_nid.hWnd = pNotifyWnd != nullptr ? pNotifyWnd : this;
+    m_nid.uID = nID;
+    m_nid.uFlags = kAddFlags;
+    m_nid.uCallbackMessage = nCallbackMessage;
+    m_nid.hIcon = hIcon;
+    m_uAddFlags = kAddFlags;
+    m_bIconHidden = bHidden;
+    if (bHidden) {
+        return true;
+    }
+    const bool ok = shell_.Add(m_nid);
+    m_bIconHidden = !ok;
+    m_bIconDeleted = !ok;
+    m_bReAddOnRestart = ok;
+    return ok;
+}
+
+bool CSystemTray::DeleteTrayIcon() {
+    m_bReAddOnRestart = false;
+    if (!m_bShellSupported || m_bIconDeleted) {
+        return true;
+    }
+    m_nid.uFlags = 0;
+    if (shell_.Delete(m_nid)) {
+        m_bIconHidden = true;
+        m_bIconDeleted = true;
+    }
+    return m_bIconDeleted;
+}
+
+bool CSystemTray::ReAddTrayIcon() {
+    if (!m_bReAddOnRestart || m_bIconHidden) {
+        return false;
+    }
+    m_nid.uFlags = m_uAddFlags;
+    const bool ok = shell_.Add(m_nid);
+    m_bIconHidden = !ok;
+    m_bReAddOnRestart = ok;
+    return ok;
+}
+
+CommandTarget* CSystemTray::GetCommandTarget() const {
+    return m_pCommandTarget != nullptr ? m_pCommandTarget : mainWnd_;
+}
+
+LRESULT CSystemTray::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) {
+    if (message == m_nid.uCallbackMessage) {
+        return OnTrayIconNotify(wParam, lParam);
+    }
+    if (message == s_uTaskbarCreated) {
+        return OnTaskbarCreated(wParam, lParam);
+    }
+    return 0;
+}
+
+LRESULT CSystemTray::OnTaskbarCreated(WPARAM, LPARAM) { return ReAddTrayIcon() ? 1 : 0; }
+
+// The command handed to the target may delete this object, so nothing of it is
+// touched after the hand-over.
+LRESULT CSystemTray::OnTrayIconNotify(WPARAM wParam, LPARAM lParam) {
+    if (wParam != m_nid.uID) {
+        return 0;
+    }
+    CommandTarget* target = GetCommandTarget();
+    if (target == nullptr) {
+        return 0;
+    }
+    switch (static_cast<unsigned>(lParam) & 0xFFFF) {
+        case WM_RBUTTONUP: {
+            const MenuItemTemplate* popup = TrayPopup(m_nid.uID);
+            if (popup == nullptr) {
+                return 0;
+            }
+            const QPoint cursor = shell_.CursorPos();
+            target->SetForegroundWindow();
+            const int command = shell_.TrackPopupMenu(*popup, cursor);
+            if (command != 0) {
+                target->PostCommand(command);
+            }
+            return 1;
+        }
+        case WM_LBUTTONDBLCLK: {
+            target->SetForegroundWindow();
+            int command = static_cast<int>(m_nDefaultItem);
+            if (m_bDefaultByPosition) {
+                const MenuItemTemplate* popup = TrayPopup(m_nid.uID);
+                if (popup == nullptr || m_nDefaultItem >= popup->items.size()) {
+                    return 0;
+                }
+                command = popup->items[m_nDefaultItem].command;
+            }
+            target->SendCommand(command);
+            return 1;
+        }
+        default:
+            return 1;
+    }
+}
