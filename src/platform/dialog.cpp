@@ -229,8 +229,8 @@ void Dialog::ShowWindow(int nCmdShow) {
                 return;
             }
             changingState_ = true;
-            w->hide();
             w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+            w->hide();
             changingState_ = false;
         });
         return;
