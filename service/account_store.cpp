@@ -1,0 +1,128 @@
+#include "service/account_store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+namespace service {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS accounts ("
+    " name TEXT PRIMARY KEY NOT NULL,"
+    " password_hash TEXT NOT NULL,"
+    " banned INTEGER NOT NULL DEFAULT 0,"
+    " last_address TEXT NOT NULL DEFAULT '',"
+    " last_update INTEGER NOT NULL DEFAULT 0)";
+
+const char* kColumns = "SELECT name, password_hash, banned, last_address, last_update FROM accounts";
+
+std::string Text(sqlite3_stmt* st, int column) {
+    const unsigned char* text = sqlite3_column_text(st, column);
+    return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
+}
+
+// Creates the file readable by its owner only before SQLite opens it.
+bool CreatePrivateFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
+}
+
+}  // namespace
+
+std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::string& error) {
+    if (!CreatePrivateFile(path)) {
+        error = "cannot create " + path;
+        return nullptr;
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    std::unique_ptr<AccountStore> store(new AccountStore(db));
+    const bool ok =
+        store->Execute("PRAGMA journal_mode=WAL", {}) >= 0 && store->Execute(kSchema, {}) >= 0 &&
+        store->Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
+    if (!ok) {
+        error = std::string(path) + " is not a usable database: " + sqlite3_errmsg(db);
+        return nullptr;
+    }
+    return store;
+}
+
+AccountStore::AccountStore(sqlite3* db) : db_(db) {}
+
+AccountStore::~AccountStore() { sqlite3_close(db_); }
+
+int AccountStore::Execute(const std::string& sql, const std::vector<std::string>& params,
+                          std::vector<Account>* rows) {
+    std::lock_guard lock(mutex_);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        sqlite3_bind_text(st, static_cast<int>(i + 1), params[i].c_str(),
+                          static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        if (rows != nullptr) {
+            rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
+                             sqlite3_column_int64(st, 4)});
+        }
+    }
+    sqlite3_finalize(st);
+    return rc == SQLITE_DONE ? sqlite3_changes(db_) : -1;
+}
+
+std::optional<Account> AccountStore::Find(const std::string& name) {
+    std::vector<Account> rows;
+    if (Execute(std::string(kColumns) + " WHERE name = ?1", {name}, &rows) < 0 || rows.empty()) {
+        return std::nullopt;
+    }
+    return rows.front();
+}
+
+std::vector<Account> AccountStore::List() {
+    std::vector<Account> rows;
+    Execute(std::string(kColumns) + " ORDER BY name", {}, &rows);
+    return rows;
+}
+
+bool AccountStore::Add(const std::string& name, const std::string& passwordHash) {
+    return Execute("INSERT INTO accounts(name, password_hash) VALUES(?1, ?2)",
+                   {name, passwordHash}) > 0;
+}
+
+bool AccountStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
+    return Execute("UPDATE accounts SET password_hash = ?2 WHERE name = ?1",
+                   {name, passwordHash}) > 0;
+}
+
+bool AccountStore::SetBanned(const std::string& name, bool banned) {
+    return Execute("UPDATE accounts SET banned = ?2 WHERE name = ?1", {name, banned ? "1" : "0"}) > 0;
+}
+
+bool AccountStore::Remove(const std::string& name) {
+    return Execute("DELETE FROM accounts WHERE name = ?1", {name}) > 0;
+}
+
+bool AccountStore::RecordUpdate(const std::string& name, const std::string& address,
+                                std::int64_t when) {
+    return Execute("UPDATE accounts SET last_address = ?2, last_update = ?3 WHERE name = ?1",
+                   {name, address, std::to_string(when)}) > 0;
+}
+
+}  // namespace service

@@ -1,0 +1,55 @@
+// The service's accounts in an SQLite database: name, password hash, ban flag,
+// and the address and time of the last update. Safe to use from several
+// threads: each call takes its own turn on the one connection.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace service {
+
+struct Account {
+    std::string name;
+    std::string passwordHash;
+    bool banned = false;
+    std::string lastAddress;     // empty until the first update
+    std::int64_t lastUpdate = 0; // seconds since the epoch, UTC; 0 until then
+};
+
+class AccountStore {
+public:
+    // Opens (creating with mode 0600) the database; null with error set on failure.
+    static std::unique_ptr<AccountStore> Open(const std::string& path, std::string& error);
+    ~AccountStore();
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
+
+    std::optional<Account> Find(const std::string& name);
+    std::vector<Account> List();
+    // False when the name is taken.
+    bool Add(const std::string& name, const std::string& passwordHash);
+    // Each is false when there is no such account.
+    bool SetPasswordHash(const std::string& name, const std::string& passwordHash);
+    bool SetBanned(const std::string& name, bool banned);
+    bool Remove(const std::string& name);
+    bool RecordUpdate(const std::string& name, const std::string& address, std::int64_t when);
+
+    static constexpr int kSchemaVersion = 1;
+
+private:
+    explicit AccountStore(sqlite3* db);
+    // Runs one statement; the rows it changed, or -1 on failure.
+    int Execute(const std::string& sql, const std::vector<std::string>& params,
+                std::vector<Account>* rows = nullptr);
+
+    sqlite3* db_;
+    std::mutex mutex_;
+};
+
+}  // namespace service

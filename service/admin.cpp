@@ -1,0 +1,162 @@
+#include "service/admin.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <iomanip>
+#include <iostream>
+
+#include "service/update_decision.h"
+
+namespace service {
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+std::string FormatTime(std::int64_t when) {
+    if (when == 0) {
+        return "-";
+    }
+    std::time_t t = static_cast<std::time_t>(when);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return buf;
+}
+
+std::optional<std::string> NewPasswordHash(const PasswordReader& readPassword,
+                                           HashStrength strength, std::ostream& err) {
+    std::optional<std::string> password = readPassword();
+    if (!password || password->empty()) {
+        err << "kestrome-service: no password given" << std::endl;
+        return std::nullopt;
+    }
+    if (password->size() > kMaxParameterBytes) {
+        err << "kestrome-service: the password is longer than " << kMaxParameterBytes << " bytes"
+            << std::endl;
+        return std::nullopt;
+    }
+    std::optional<std::string> hash = HashPassword(*password, strength);
+    if (!hash) {
+        err << "kestrome-service: the password could not be hashed" << std::endl;
+    }
+    return hash;
+}
+
+int ListUsers(AccountStore& store, std::ostream& out) {
+    out << std::left << std::setw(20) << "NAME" << std::setw(8) << "BANNED" << std::setw(40)
+        << "LAST ADDRESS"
+        << "LAST UPDATE" << std::endl;
+    for (const Account& a : store.List()) {
+        out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no")
+            << std::setw(40) << (a.lastAddress.empty() ? "-" : a.lastAddress)
+            << FormatTime(a.lastUpdate) << std::endl;
+    }
+    return kOk;
+}
+
+bool ValidName(const std::string& name) {
+    if (name.empty() || name.size() > kMaxParameterBytes) {
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
+                   const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
+                   std::ostream& err) {
+    if (args.size() == 1 && args[0] == "list") {
+        return ListUsers(store, out);
+    }
+    if (args.size() != 2) {
+        err << "usage: kestrome-service user add|passwd|ban|unban|remove NAME, or user list"
+            << std::endl;
+        return kUsage;
+    }
+    const std::string& command = args[0];
+    const std::string& name = args[1];
+    auto unknown = [&err, &name] {
+        err << "kestrome-service: no user named \"" << name << "\"" << std::endl;
+        return kRefused;
+    };
+    if (command == "add") {
+        if (!ValidName(name)) {
+            err << "kestrome-service: a name is 1 to " << kMaxParameterBytes
+                << " bytes without control characters" << std::endl;
+            return kUsage;
+        }
+        if (store.Find(name)) {
+            err << "kestrome-service: user \"" << name << "\" already exists" << std::endl;
+            return kRefused;
+        }
+        auto hash = NewPasswordHash(readPassword, strength, err);
+        if (!hash || !store.Add(name, *hash)) {
+            return kRefused;
+        }
+        out << "user \"" << name << "\" added" << std::endl;
+        return kOk;
+    }
+    if (command == "passwd") {
+        if (!store.Find(name)) {
+            return unknown();
+        }
+        auto hash = NewPasswordHash(readPassword, strength, err);
+        if (!hash || !store.SetPasswordHash(name, *hash)) {
+            return kRefused;
+        }
+        out << "password of \"" << name << "\" changed" << std::endl;
+        return kOk;
+    }
+    if (command == "ban" || command == "unban") {
+        if (!store.SetBanned(name, command == "ban")) {
+            return unknown();
+        }
+        out << "user \"" << name << "\" " << (command == "ban" ? "banned" : "unbanned") << std::endl;
+        return kOk;
+    }
+    if (command == "remove") {
+        if (!store.Remove(name)) {
+            return unknown();
+        }
+        out << "user \"" << name << "\" removed" << std::endl;
+        return kOk;
+    }
+    err << "kestrome-service: unknown user command \"" << command << "\"" << std::endl;
+    return kUsage;
+}
+
+std::optional<std::string> ReadPasswordFromStdin() {
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal) {
+        std::cerr << "Password: " << std::flush;
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string line;
+    const bool got = static_cast<bool>(std::getline(std::cin, line));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::cerr << std::endl;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return got ? std::optional<std::string>(line) : std::nullopt;
+}
+
+}  // namespace service

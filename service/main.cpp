@@ -1,0 +1,86 @@
+// kestrome-service: the reference update service for Kestrome.
+//
+//   kestrome-service serve [--listen ADDR:PORT] [--db FILE]
+//   kestrome-service [--db FILE] [--hash-strength minimum] user add|passwd NAME
+//   kestrome-service [--db FILE] user ban|unban|remove NAME
+//   kestrome-service [--db FILE] user list
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "service/admin.h"
+#include "service/server.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE]\n"
+    "       kestrome-service [--db FILE] [--hash-strength interactive|minimum] user add|passwd NAME\n"
+    "       kestrome-service [--db FILE] user ban|unban|remove NAME\n"
+    "       kestrome-service [--db FILE] user list\n";
+
+struct Options {
+    std::string db = "kestrome-service.db";
+    service::ListenAddress listen;
+    service::HashStrength strength = service::HashStrength::Interactive;
+    std::vector<std::string> words;  // the command and its arguments
+};
+
+// Reads the options wherever they stand; false on a bad one.
+bool ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--db" && hasValue) {
+            o.db = argv[++i];
+        } else if (arg == "--listen" && hasValue) {
+            if (!service::ParseListenAddress(argv[++i], o.listen)) {
+                std::cerr << "kestrome-service: --listen wants ADDR:PORT" << std::endl;
+                return false;
+            }
+        } else if (arg == "--hash-strength" && hasValue) {
+            const std::string value = argv[++i];
+            if (value != "interactive" && value != "minimum") {
+                return false;
+            }
+            o.strength = value == "minimum" ? service::HashStrength::Minimum
+                                            : service::HashStrength::Interactive;
+        } else if (arg.starts_with("--")) {
+            return false;
+        } else {
+            o.words.push_back(arg);
+        }
+    }
+    return !o.words.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::cerr << kUsage;
+        return 2;
+    }
+    const std::string& command = options.words.front();
+    if (command != "serve" && command != "user") {
+        std::cerr << kUsage;
+        return 2;
+    }
+    if (!service::InitPasswords()) {
+        std::cerr << "kestrome-service: libsodium cannot start" << std::endl;
+        return 1;
+    }
+    std::string error;
+    auto store = service::AccountStore::Open(options.db, error);
+    if (!store) {
+        std::cerr << "kestrome-service: " << error << std::endl;
+        return 1;
+    }
+    if (command == "serve") {
+        return options.words.size() == 1 ? service::Serve(*store, options.listen, std::cerr) : 2;
+    }
+    const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
+    return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,
+                                   std::cout, std::cerr);
+}

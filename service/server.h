@@ -1,0 +1,26 @@
+// The HTTP side of the service: the update script, the home page, 404 for the
+// rest, one log line per request, and a clean stop on SIGTERM or SIGINT.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "service/account_store.h"
+
+namespace service {
+
+struct ListenAddress {
+    std::string host = "127.0.0.1";
+    int port = 8245;
+};
+
+// Parses "ADDR:PORT" ("[::1]:8245" for IPv6); false when it is not one.
+bool ParseListenAddress(const std::string& text, ListenAddress& out);
+
+// Serves until SIGTERM or SIGINT; returns the process's exit status.
+int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log);
+
+// The home page's HTML.
+std::string HomePage();
+
+}  // namespace service
