@@ -5,10 +5,15 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: run test test-sanitize deps build build-sanitize clean
+.PHONY: run demo test test-sanitize deps build build-sanitize clean
 
 run: build
 	scripts/run-kestrome $(BUILD)
+
+# The same without a display: under Xvfb, connecting with the demo account and
+# leaving a screenshot in run/demo.png.
+demo: build
+	scripts/demo $(BUILD)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

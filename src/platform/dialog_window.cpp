@@ -111,6 +111,8 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget* parent,
         auto* edit = new QPlainTextEdit(parent);
         edit->setReadOnly(ctl.style & kReadOnly);
         edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        // An edit control's text sits close to its border.
+        edit->document()->setDocumentMargin(1);
         edit->setVerticalScrollBarPolicy((ctl.style & kVScroll) ? Qt::ScrollBarAlwaysOn
                                                                 : Qt::ScrollBarAlwaysOff);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
