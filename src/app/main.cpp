@@ -10,6 +10,13 @@
 #include "res/app_icon.h"
 #include "res/build_settings.h"
 
+#ifdef KESTROME_TEST_SERVICE_HOST
+// The build of the end-to-end tests, which run a service of their own.
+constexpr const char* kServiceHost = KESTROME_TEST_SERVICE_HOST;
+#else
+constexpr const char* kServiceHost = res::kServiceHost;
+#endif
+
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     QApplication::setWindowIcon(res::AppIcon());
@@ -24,7 +31,7 @@ int main(int argc, char** argv) {
                                         clock,
                                         notifyIcons,
                                         QCoreApplication::applicationName(),
-                                        res::kServiceHost,
+                                        kServiceHost,
                                         {},
                                         platform::FindHelpFile()};
     CUpdaterApp app(services);

@@ -1,0 +1,182 @@
+// The main dialog against the real update service on 127.0.0.1, and the
+// service under load from many clients at once.
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/updater_harness.h"
+#include "support/service_process.h"
+
+using namespace testsupport;
+
+namespace {
+
+class ServiceEndToEndTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        db_ = new TempDir();
+        const std::string db = db_->File("service.db");
+        AddAccount(db, "alice", "secret");
+        AddAccount(db, "carol", "pw");
+        RunServiceCommand(db, "user ban carol");
+        AddAccount(db, "a b&c=d#", "%+? \xC3\xA9");
+        service_ = new ServiceProcess(db);
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        delete db_;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(service_->Ready()) << service_->Log();
+        h.fakes.services.serviceHost = service_->HostPort();
+    }
+    // Connects with the given credentials typed into the fields.
+    void Connect(const QString& login, const QString& password) {
+        h.Run([&] {
+            h.Type(res::IDC_LOGIN, login);
+            h.Type(res::IDC_PASSWORD, password);
+            h.Click(res::IDC_CONNECT);
+            status = h.Status();
+            address = h.Address();
+            connected = h.Connected();
+        });
+    }
+    std::string List() { return RunServiceCommand(db_->File("service.db"), "user list").output; }
+
+    static TempDir* db_;
+    static ServiceProcess* service_;
+    UpdaterHarness h;
+    QString status, address;
+    bool connected = false;
+};
+TempDir* ServiceEndToEndTest::db_ = nullptr;
+ServiceProcess* ServiceEndToEndTest::service_ = nullptr;
+
+TEST_F(ServiceEndToEndTest, RightPasswordIsRecordedAndShown) {
+    Connect("alice", "secret");
+    EXPECT_EQ(status, "Information Updated. \r\n9:5:7 \r\n");
+    EXPECT_EQ(address, "127.0.0.1");
+    EXPECT_TRUE(connected);
+    EXPECT_NE(List().find("127.0.0.1"), std::string::npos);
+}
+
+TEST_F(ServiceEndToEndTest, RefusalsEndTheConnection) {
+    Connect("alice", "wrong");
+    EXPECT_EQ(status, "Bad password, check or create new user. \r\n");
+    EXPECT_FALSE(connected);
+}
+
+TEST_F(ServiceEndToEndTest, UnknownLoginEndsTheConnection) {
+    Connect("nobody", "pw");
+    EXPECT_EQ(status, "User does not exist, please create one. \r\n");
+    EXPECT_FALSE(connected);
+}
+
+TEST_F(ServiceEndToEndTest, BannedAccountEndsTheConnection) {
+    Connect("carol", "pw");
+    EXPECT_TRUE(status.startsWith("User BANNED."));
+    EXPECT_FALSE(connected);
+}
+
+TEST_F(ServiceEndToEndTest, SpecialCharactersReachTheServiceExactlyAsTyped) {
+    Connect("a b&c=d#", QString::fromUtf8("%+? \xC3\xA9"));
+    EXPECT_EQ(status, "Information Updated. \r\n9:5:7 \r\n");
+    EXPECT_TRUE(connected);
+}
+
+// 50 clients at once, 20 requests each, each for its own account.
+TEST(ServiceLoadTest, ManyConcurrentClientsAllGetTheirAnswer) {
+    constexpr int kClients = 50;
+    constexpr int kRequests = 20;
+    TempDir dir;
+    const std::string db = dir.File("load.db");
+    for (int i = 0; i < kClients; ++i) {
+        AddAccount(db, "user" + std::to_string(i), "pw" + std::to_string(i));
+    }
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    std::atomic<int> correct{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            CURL* curl = curl_easy_init();
+            std::string body;
+            const std::string url = "http://" + service.HostPort() + "/process.php?login=user" +
+                                    std::to_string(i) + "&password=pw" + std::to_string(i);
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
+                             +[](char* d, size_t s, size_t n, void* out) {
+                                 static_cast<std::string*>(out)->append(d, s * n);
+                                 return s * n;
+                             });
+            for (int r = 0; r < kRequests; ++r) {
+                body.clear();
+                if (curl_easy_perform(curl) == CURLE_OK && body == "100127.0.0.1") {
+                    ++correct;
+                }
+            }
+            curl_easy_cleanup(curl);
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    EXPECT_EQ(correct, kClients * kRequests);
+    const std::string list = RunServiceCommand(db, "user list").output;
+    for (int i = 0; i < kClients; ++i) {
+        const std::size_t line = list.find("user" + std::to_string(i) + " ");
+        ASSERT_NE(line, std::string::npos) << i;
+        EXPECT_NE(list.substr(line, list.find('\n', line) - line).find("127.0.0.1"),
+                  std::string::npos)
+            << "user" << i;
+    }
+    EXPECT_EQ(service.Stop(), 0) << "SIGTERM stops the service cleanly";
+}
+
+TEST(ServiceHttpTest, HomePageAndUnknownPaths) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"));
+    ASSERT_TRUE(service.Ready());
+    auto get = [&](const std::string& path, long& status) {
+        CURL* curl = curl_easy_init();
+        std::string body;
+        const std::string url = "http://" + service.HostPort() + path;
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+            static_cast<std::string*>(out)->append(d, s * n);
+            return s * n;
+        });
+        curl_easy_perform(curl);
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(curl);
+        return body;
+    };
+    long status = 0;
+    EXPECT_NE(get("/", status).find("kestrome-service user add NAME"), std::string::npos);
+    EXPECT_EQ(status, 200);
+    get("/admin", status);
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(get("/process.php", status), "101") << "a missing login is unknown";
+    EXPECT_EQ(get("/process.php?login=x&password=secret", status), "101");
+    EXPECT_EQ(service.Log().find("secret"), std::string::npos) << "passwords never reach the log";
+    EXPECT_NE(service.Log().find("login=\"x\" reply=101"), std::string::npos) << service.Log();
+}
+
+TEST(ServiceHttpTest, TakenPortIsReportedClearly) {
+    TempDir dir;
+    ServiceProcess first(dir.File("a.db"));
+    ASSERT_TRUE(first.Ready());
+    CommandResult second =
+        RunServiceCommand(dir.File("b.db"), "serve --listen 127.0.0.1:" + std::to_string(first.Port()));
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.output.find("cannot listen on 127.0.0.1:"), std::string::npos) << second.output;
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// The update service's parts: the account store, the reply decision, the
+// administration commands and the listen address.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "service/account_store.h"
+#include "service/admin.h"
+#include "service/passwords.h"
+#include "service/server.h"
+#include "service/update_decision.h"
+#include "support/temp_dir.h"
+
+using namespace service;
+using testsupport::TempDir;
+
+namespace {
+
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(InitPasswords()); }
+    TempDir dir;
+    std::string path = dir.File("accounts.db");
+    std::string error;
+    std::unique_ptr<AccountStore> store = AccountStore::Open(path, error);
+
+    void Add(const std::string& name, const std::string& password) {
+        ASSERT_TRUE(store->Add(name, *HashPassword(password, HashStrength::Minimum)));
+    }
+    int User(const std::vector<std::string>& args, const std::string& password = "pw") {
+        out.str("");
+        err.str("");
+        return RunUserCommand(
+            args, *store, [password] { return std::optional<std::string>(password); },
+            HashStrength::Minimum, out, err);
+    }
+    std::ostringstream out, err;
+};
+
+TEST_F(ServiceTest, DatabaseIsPrivateAndVersioned) {
+    ASSERT_NE(store, nullptr) << error;
+    struct stat st {};
+    stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Add("joe", "pw");
+    store.reset();
+    store = AccountStore::Open(path, error);
+    ASSERT_NE(store, nullptr);
+    EXPECT_TRUE(store->Find("joe").has_value()) << "accounts survive a reopen";
+}
+
+TEST_F(ServiceTest, NotADatabaseIsRefusedClearly) {
+    testsupport::WriteFile(dir.File("junk.db"), std::string(4096, 'x'));
+    EXPECT_EQ(AccountStore::Open(dir.File("junk.db"), error), nullptr);
+    EXPECT_NE(error.find("not a usable database"), std::string::npos) << error;
+}
+
+TEST_F(ServiceTest, RepliesFollowTheAccount) {
+    Add("joe", "right");
+    Add("ann", "pw");
+    store->SetBanned("ann", true);
+    EXPECT_EQ(AnswerUpdate(*store, "joe", "right", "10.1.2.3", 1000).body, "10010.1.2.3");
+    EXPECT_EQ(AnswerUpdate(*store, "joe", "wrong", "10.1.2.3", 1000).body, "102");
+    EXPECT_EQ(AnswerUpdate(*store, "nobody", "right", "10.1.2.3", 1000).body, "101");
+    EXPECT_EQ(AnswerUpdate(*store, "", "right", "10.1.2.3", 1000).body, "101");
+    EXPECT_EQ(AnswerUpdate(*store, "ann", "pw", "10.1.2.3", 1000).body, "103");
+    EXPECT_EQ(AnswerUpdate(*store, "ann", "bad", "10.1.2.3", 1000).body, "102")
+        << "a wrong password learns nothing of the ban";
+    auto joe = store->Find("joe");
+    EXPECT_EQ(joe->lastAddress, "10.1.2.3");
+    EXPECT_EQ(joe->lastUpdate, 1000);
+    EXPECT_EQ(store->Find("ann")->lastAddress, "") << "a refused update records nothing";
+}
+
+TEST_F(ServiceTest, OverlongParametersAreRefused) {
+    Add(std::string(256, 'a'), "pw");
+    EXPECT_EQ(AnswerUpdate(*store, std::string(257, 'a'), "pw", "1.1.1.1", 1).code, kUnknownLogin);
+    EXPECT_EQ(AnswerUpdate(*store, std::string(256, 'a'), std::string(257, 'p'), "1.1.1.1", 1).code,
+              kWrongPassword);
+    EXPECT_EQ(AnswerUpdate(*store, std::string(256, 'a'), "pw", "1.1.1.1", 1).code, kUpdated);
+}
+
+TEST_F(ServiceTest, UserCommandsManageAccounts) {
+    EXPECT_EQ(User({"add", "joe"}, "first"), 0);
+    EXPECT_EQ(User({"add", "joe"}), 1);
+    EXPECT_NE(err.str().find("already exists"), std::string::npos);
+    EXPECT_EQ(User({"passwd", "joe"}, "second"), 0);
+    EXPECT_EQ(AnswerUpdate(*store, "joe", "second", "1.1.1.1", 1).code, kUpdated);
+    EXPECT_EQ(User({"ban", "joe"}), 0);
+    EXPECT_TRUE(store->Find("joe")->banned);
+    EXPECT_EQ(User({"unban", "joe"}), 0);
+    EXPECT_FALSE(store->Find("joe")->banned);
+    EXPECT_EQ(User({"list"}), 0);
+    EXPECT_NE(out.str().find("joe"), std::string::npos);
+    EXPECT_NE(out.str().find("1.1.1.1"), std::string::npos);
+    EXPECT_NE(out.str().find("1970-01-01 00:00:01 UTC"), std::string::npos);
+    EXPECT_EQ(User({"remove", "joe"}), 0);
+    EXPECT_FALSE(store->Find("joe").has_value());
+}
+
+TEST_F(ServiceTest, UserCommandsRefuseUnknownUsersAndBadArguments) {
+    for (const char* command : {"passwd", "ban", "unban", "remove"}) {
+        EXPECT_EQ(User({command, "ghost"}), 1) << command;
+        EXPECT_NE(err.str().find("no user named \"ghost\""), std::string::npos);
+    }
+    EXPECT_EQ(User({"add"}), 2);
+    EXPECT_EQ(User({"frobnicate", "joe"}), 2);
+    EXPECT_EQ(User({"add", "bad\nname"}), 2);
+    EXPECT_EQ(User({"add", "joe"}, ""), 1) << "an empty password is refused";
+    EXPECT_FALSE(store->Find("joe").has_value());
+}
+
+TEST(ListenAddressTest, ParsesHostAndPort) {
+    ListenAddress a;
+    EXPECT_TRUE(ParseListenAddress("127.0.0.1:8245", a));
+    EXPECT_EQ(a.host, "127.0.0.1");
+    EXPECT_EQ(a.port, 8245);
+    EXPECT_TRUE(ParseListenAddress("[::1]:99", a));
+    EXPECT_EQ(a.host, "::1");
+    for (const char* bad : {"127.0.0.1", ":80", "host:", "host:0", "host:65536", "host:8x"}) {
+        EXPECT_FALSE(ParseListenAddress(bad, a)) << bad;
+    }
+}
+
+}  // namespace

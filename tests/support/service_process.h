@@ -1,0 +1,46 @@
+// The real update service, started as a separate process on a free loopback
+// port with its own database, and stopped with SIGTERM at the end.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace testsupport {
+
+struct CommandResult {
+    int status = -1;  // exit status, or -1 when the command did not exit normally
+    std::string output;
+};
+
+// Runs the service program with args, feeding input on its standard input.
+CommandResult RunServiceCommand(const std::string& db, const std::string& args,
+                                const std::string& input = "");
+
+// Adds an account with the cheapest password hash (tests only).
+void AddAccount(const std::string& db, const std::string& name, const std::string& password);
+
+class ServiceProcess {
+public:
+    // Starts "serve" on 127.0.0.1 and a free port (or the given one).
+    explicit ServiceProcess(const std::string& db, int port = 0);
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    bool Ready() const { return ready_; }
+    int Port() const { return port_; }
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string Log() const;
+    // Stops it with SIGTERM; returns the exit status (-1 if it did not exit cleanly).
+    int Stop();
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    bool ready_ = false;
+    std::string logPath_;
+};
+
+int FreeLoopbackPort();
+
+}  // namespace testsupport
