@@ -31,7 +31,7 @@ TEST(CommandsTest, EachLaunchAppendsItsLineThenOpensItsTarget) {
     });
     EXPECT_EQ(h.fakes.shell.opened,
               (std::vector<QString>{QString::fromStdString("http://" + h.server.HostPort() + "/"),
-                                    "mailto:kestrome@localhost", "http://www.iana.org/",
+                                    "mailto:kestrome@example.org", "http://www.iana.org/",
                                     "http://www.rfc-editor.org/", "http://www.ietf.org/",
                                     "http://localhost:8245/"}));
 }
