@@ -1,10 +1,13 @@
 #include "platform/profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -254,20 +257,59 @@ void SyncDirectory(const std::string& dir) {
     }
 }
 
-// Replaces the file's content atomically, with the given mode.
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The temporary file a process writes before renaming it over the file.
+std::string TemporaryName(const std::string& path, pid_t pid) {
+    return path + "." + std::to_string(pid) + ".tmp";
+}
+
+// Removes temporary files that writers killed before their rename left behind;
+// those of running processes are theirs to finish.
+void RemoveStaleTemporaries(const std::string& path) {
+    const std::string dir = DirectoryOf(path);
+    const std::string prefix = BaseName(path) + ".";
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    while (dirent* entry = readdir(d)) {
+        std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp")) {
+            continue;
+        }
+        std::string_view pidText = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string_view::npos) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::stol(std::string(pidText)));
+        if (pid == getpid() || (kill(pid, 0) != 0 && errno == ESRCH)) {
+            unlinkat(dirfd(d), entry->d_name, 0);
+        }
+    }
+    closedir(d);
+}
+
+// Replaces the file's content atomically, with the given mode: the new content
+// goes to a temporary file in the same folder, reaches the disk, and is renamed
+// over the file, so a crash leaves either the old file or the new one.
 bool ReplaceFile(const std::string& path, const std::string& content, mode_t mode) {
-    std::string tmpl = path + ".XXXXXX";
-    int fd = mkostemp(tmpl.data(), O_CLOEXEC);
+    RemoveStaleTemporaries(path);
+    const std::string tmp = TemporaryName(path, getpid());
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         return false;
     }
     bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, content) && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmpl.c_str(), path.c_str()) == 0) {
+    if (ok && rename(tmp.c_str(), path.c_str()) == 0) {
         SyncDirectory(DirectoryOf(path));
         return true;
     }
-    unlink(tmpl.c_str());
+    unlink(tmp.c_str());
     return false;
 }
 

@@ -1,0 +1,85 @@
+// Settings files no program should have to read: the program starts, reports
+// what it reports for invalid values, and neither crashes nor hangs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/updater_harness.h"
+
+using namespace testsupport;
+
+namespace {
+
+QString Invalid(const char* key) {
+    return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
+        .arg(key);
+}
+
+// Starts the dialog on a settings file with the given bytes; returns the login
+// field and the boxes shown.
+struct Start {
+    QString login;
+    std::vector<QString> boxes;
+    std::string fileAfter;
+};
+Start StartWith(const std::string& bytes) {
+    UpdaterHarness h;
+    h.WriteConfig(bytes);
+    Start s;
+    int result = h.Run([&] {
+        s.login = h.Field(res::IDC_LOGIN);
+        EXPECT_EQ(h.Status(), "Idle..");
+    });
+    EXPECT_EQ(result, kLeftRunning) << "the dialog ran until the test ended it";
+    s.boxes = h.fakes.boxes.Texts();
+    s.fileAfter = h.Config();
+    return s;
+}
+
+TEST(HostileFilesTest, NulBytesEndAValue) {
+    Start s = StartWith(std::string("[Main]\nLogin=jo\0e\n[Options]\nSavePassword=TR\0UE\n", 45));
+    EXPECT_EQ(s.login, "jo");
+    EXPECT_EQ(s.boxes, std::vector<QString>{Invalid("SavePassword")});
+}
+
+TEST(HostileFilesTest, InvalidUtf8IsShownReplacedAndKeptInTheFile) {
+    Start s = StartWith("[Main]\nLogin=a\xFF\xFE" "b\n");
+    EXPECT_EQ(s.login.size(), 4);
+    EXPECT_TRUE(s.login.startsWith("a") && s.login.endsWith("b"));
+    EXPECT_NE(s.fileAfter.find("Login=a\xFF\xFE" "b\n"), std::string::npos);
+}
+
+TEST(HostileFilesTest, TenMegabyteLineIsCutLikeAnyLongValue) {
+    Start s = StartWith("[Main]\nLogin=" + std::string(10 << 20, 'x') + "\n");
+    EXPECT_EQ(s.login, QString(127, 'x'));
+    EXPECT_NE(s.fileAfter.find("Login=" + std::string(127, 'x') + "\n"), std::string::npos);
+    EXPECT_LT(s.fileAfter.size(), 1000u);
+}
+
+TEST(HostileFilesTest, CrOnlyLineEndsByteOrderMarkAndNoFinalLineEnd) {
+    Start cr = StartWith("[Main]\rLogin=cr\r[Options]\rRefreshInterval=7\r");
+    EXPECT_EQ(cr.login, "cr");
+    EXPECT_TRUE(cr.boxes.empty());
+    EXPECT_NE(cr.fileAfter.find("ConnectRetryInterval=5\r"), std::string::npos)
+        << "new lines take the file's own line ends";
+    Start bom = StartWith("\xEF\xBB\xBF[Main]\r\nLogin=bom");
+    EXPECT_EQ(bom.login, "bom");
+    EXPECT_TRUE(bom.fileAfter.starts_with("\xEF\xBB\xBF[Main]\r\nLogin=bom\r\nPassword=\r\n"));
+}
+
+TEST(HostileFilesTest, DirectoryInPlaceOfTheFileGivesDefaults) {
+    UpdaterHarness h;
+    std::filesystem::create_directory(h.ConfigPath());
+    h.Run([&] { EXPECT_EQ(h.Field(res::IDC_LOGIN), ""); });
+    EXPECT_TRUE(h.fakes.boxes.boxes.empty());
+    EXPECT_TRUE(std::filesystem::is_directory(h.ConfigPath()));
+}
+
+TEST(HostileFilesTest, GarbageGivesTheMessagesOfItsInvalidValues) {
+    Start s = StartWith("\x01\x02[Options\nSavePassword\n=\n[[Options]]\n\x7F\n");
+    EXPECT_TRUE(s.boxes.empty()) << "nothing in it is a key of the program";
+    EXPECT_NE(s.fileAfter.find("[Main]\nLogin=\nPassword=\n"), std::string::npos);
+}
+
+}  // namespace
