@@ -1,6 +1,7 @@
 #include "service/server.h"
 
 #include <httplib.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -128,10 +129,12 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log) 
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(HomePage(), "text/html; charset=utf-8");
     });
-    // Address reuse only: another server on the same port must make binding fail.
+    // Address reuse only: another server on the same port must make binding
+    // fail. Replies go out at once instead of waiting for the client's ACK.
     server.set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
     server.set_logger([&log, &logMutex](const httplib::Request& req, const httplib::Response& res) {
         LogRequest(log, logMutex, req, res);

@@ -1,0 +1,108 @@
+// The update exchange: the program's own request path (open, one read of at most
+// 18 bytes, interpretation) against a bare libcurl GET of the same URL with a
+// reused easy handle, both against the same loopback service.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include <QString>
+#include <thread>
+
+#include "platform/internet_session.h"
+#include "update/reply.h"
+
+namespace {
+
+// The reference update service on a loopback port, with one account.
+class LoopbackService {
+public:
+    LoopbackService() : db_(std::filesystem::temp_directory_path() /
+                            ("bench-exchange-" + std::to_string(getpid()) + ".db")) {
+        const std::string service = KESTROME_SERVICE_BIN;
+        std::system(("printf 'demo\\n' | " + service + " --db " + db_.string() +
+                     " --hash-strength minimum user add demo >/dev/null")
+                        .c_str());
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string listen = "127.0.0.1:" + std::to_string(kPort);
+            execl(service.c_str(), "kestrome-service", "serve", "--listen", listen.c_str(), "--db",
+                  db_.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    ~LoopbackService() {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        std::filesystem::remove(db_);
+    }
+    std::string Url() const {
+        return "http://127.0.0.1:" + std::to_string(kPort) + "/process.php?login=demo&password=demo";
+    }
+
+private:
+    static constexpr int kPort = 28247;
+    std::filesystem::path db_;
+    pid_t pid_ = -1;
+};
+
+LoopbackService& Server() {
+    static LoopbackService service;
+    return service;
+}
+
+void ProgramExchange(benchmark::State& state) {
+    auto session = platform::InternetSession::Open("Kestrome v1.2");
+    const std::string url = Server().Url();
+    for (auto _ : state) {
+        auto request = session->OpenUrl(url, update::kReplySize);
+        char buffer[update::kReplySize];
+        std::size_t bytes = 0;
+        request->Read(buffer, sizeof buffer, bytes);
+        const QString reply = update::TrimTrailingWhitespace(
+            QString::fromLatin1(buffer, static_cast<qsizetype>(bytes)));
+        const int code = update::ReplyCode(update::ReplyCodeText(reply));
+        benchmark::DoNotOptimize(update::OutcomeOf(code));
+        benchmark::DoNotOptimize(update::ReplyAddress(reply));
+    }
+}
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+void BareCurlGet(benchmark::State& state) {
+    CURL* curl = curl_easy_init();
+    const std::string url = Server().Url();
+    std::string body;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    for (auto _ : state) {
+        body.clear();
+        curl_easy_perform(curl);
+        benchmark::DoNotOptimize(body);
+    }
+    curl_easy_cleanup(curl);
+}
+
+}  // namespace
+
+BENCHMARK(ProgramExchange)->MinTime(2.0);
+BENCHMARK(BareCurlGet)->MinTime(2.0);
+
+int main(int argc, char** argv) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    curl_global_cleanup();
+    return 0;
+}
