@@ -15,45 +15,13 @@
 #include <thread>
 
 #include "platform/internet_session.h"
+#include "loopback_service.h"
 #include "update/reply.h"
 
 namespace {
 
-// The reference update service on a loopback port, with one account.
-class LoopbackService {
-public:
-    LoopbackService() : db_(std::filesystem::temp_directory_path() /
-                            ("bench-exchange-" + std::to_string(getpid()) + ".db")) {
-        const std::string service = KESTROME_SERVICE_BIN;
-        std::system(("printf 'demo\\n' | " + service + " --db " + db_.string() +
-                     " --hash-strength minimum user add demo >/dev/null")
-                        .c_str());
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string listen = "127.0.0.1:" + std::to_string(kPort);
-            execl(service.c_str(), "kestrome-service", "serve", "--listen", listen.c_str(), "--db",
-                  db_.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-    ~LoopbackService() {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        std::filesystem::remove(db_);
-    }
-    std::string Url() const {
-        return "http://127.0.0.1:" + std::to_string(kPort) + "/process.php?login=demo&password=demo";
-    }
-
-private:
-    static constexpr int kPort = 28247;
-    std::filesystem::path db_;
-    pid_t pid_ = -1;
-};
-
 LoopbackService& Server() {
-    static LoopbackService service;
+    static LoopbackService service(28247);
     return service;
 }
 
@@ -95,8 +63,8 @@ void BareCurlGet(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(ProgramExchange)->MinTime(2.0);
-BENCHMARK(BareCurlGet)->MinTime(2.0);
+BENCHMARK(ProgramExchange)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BareCurlGet)->MinTime(2.0)->UseRealTime();
 
 int main(int argc, char** argv) {
     curl_global_init(CURL_GLOBAL_DEFAULT);

@@ -1,8 +1,6 @@
 // 10,000 refreshes through the real dialog and HTTP client, driven by the
 // virtual clock, against a loopback server: how much resident memory and how
 // many file descriptors the program gains.
-#include <httplib.h>
-
 #include <QApplication>
 #include <QTimer>
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "app/updater_dlg.h"
+#include "loopback_service.h"
 #include "res/resource_ids.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -20,6 +19,7 @@ namespace {
 constexpr int kWarmUp = 200;
 constexpr int kRefreshes = 10000;
 constexpr std::int64_t kRefreshMs = 5 * 60000;
+constexpr int kPort = 28248;
 
 long ResidentKiB() {
     std::ifstream in("/proc/self/status");
@@ -45,22 +45,14 @@ long OpenDescriptors() {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    httplib::Server server;
-    server.Get("/process.php", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("100127.0.0.1", "text/plain");
-    });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread listener([&server] { server.listen_after_bind(); });
-    while (!server.is_running()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    LoopbackService service(kPort);
 
     testsupport::TempDir dir;
     testsupport::ScopedCurrentDir cwd(dir.Path());
     testsupport::WriteFile(dir.File("kestrome.cfg"),
                            "[Main]\nLogin=demo\nPassword=demo\n[Options]\nConnectOnStartUp=TRUE\n");
     testsupport::TestServices fakes;
-    fakes.services.serviceHost = "127.0.0.1:" + std::to_string(port);
+    fakes.services.serviceHost = "127.0.0.1:" + std::to_string(kPort);
     CUpdaterDlg dlg(fakes.services);
     long rssBefore = 0, rssAfter = 0, fdsBefore = 0, fdsAfter = 0;
     QTimer::singleShot(0, [&] {
@@ -77,8 +69,6 @@ int main(int argc, char** argv) {
         dlg.EndDialog(0);
     });
     dlg.DoModal();
-    server.stop();
-    listener.join();
     std::cout << "refreshes " << kRefreshes << " rss_growth_kib " << (rssAfter - rssBefore)
               << " fd_growth " << (fdsAfter - fdsBefore) << std::endl;
     return 0;

@@ -3,10 +3,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <iomanip>
 #include <iostream>
 
+#include "service/server.h"
 #include "service/update_decision.h"
 
 namespace service {
@@ -18,15 +18,7 @@ constexpr int kRefused = 1;
 constexpr int kUsage = 2;
 
 std::string FormatTime(std::int64_t when) {
-    if (when == 0) {
-        return "-";
-    }
-    std::time_t t = static_cast<std::time_t>(when);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
-    return buf;
+    return when == 0 ? "-" : FormatUtc(when, "%Y-%m-%d %H:%M:%S UTC");
 }
 
 std::optional<std::string> NewPasswordHash(const PasswordReader& readPassword,

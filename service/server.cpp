@@ -23,15 +23,6 @@ std::int64_t Now() {
         .count();
 }
 
-std::string UtcTimestamp(std::int64_t when) {
-    std::time_t t = static_cast<std::time_t>(when);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
-}
-
 // A value shown in the log: control characters escaped, long values cut.
 std::string LogSafe(const std::string& text) {
     std::string out;
@@ -58,7 +49,7 @@ void LogRequest(std::ostream& log, std::mutex& mutex, const httplib::Request& re
                 const httplib::Response& res) {
     const bool update = req.path == "/process.php";
     std::lock_guard lock(mutex);
-    log << UtcTimestamp(Now()) << " " << req.remote_addr << " " << req.method << " " << req.path;
+    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << req.remote_addr << " " << req.method << " " << req.path;
     if (update) {
         log << " login=\"" << LogSafe(req.get_param_value("login")) << "\" reply="
             << res.body.substr(0, 3);
@@ -78,6 +69,15 @@ sigset_t StopSignals() {
 }
 
 }  // namespace
+
+std::string FormatUtc(std::int64_t when, const char* format) {
+    const std::time_t t = static_cast<std::time_t>(when);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, format, &tm);
+    return buf;
+}
 
 bool ParseListenAddress(const std::string& text, ListenAddress& out) {
     std::size_t colon = text.rfind(':');

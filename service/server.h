@@ -2,6 +2,7 @@
 // rest, one log line per request, and a clean stop on SIGTERM or SIGINT.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -22,5 +23,8 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log);
 
 // The home page's HTML.
 std::string HomePage();
+
+// A time (seconds since the epoch) in UTC, in strftime's format.
+std::string FormatUtc(std::int64_t when, const char* format);
 
 }  // namespace service
