@@ -14,8 +14,8 @@
 #include <QString>
 #include <thread>
 
-#include "platform/internet_session.h"
 #include "loopback_service.h"
+#include "platform/internet_session.h"
 #include "update/reply.h"
 
 namespace {

@@ -28,8 +28,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 fs::path MakeFolder(const char* config) {
-    fs::path dir = fs::temp_directory_path() / ("kestrome-bench-" + std::to_string(getpid()) + "-" +
-                                                std::to_string(Clock::now().time_since_epoch().count()));
+    fs::path dir =
+        fs::temp_directory_path() / ("kestrome-bench-" + std::to_string(getpid()) + "-" +
+                                     std::to_string(Clock::now().time_since_epoch().count()));
     fs::create_directories(dir);
     if (config != nullptr) {
         fs::copy_file(config, dir / "kestrome.cfg");
@@ -138,7 +139,8 @@ int main(int argc, char** argv) {
     if (mode == "idle" && argc >= 4) {
         return Idle(std::atoi(argv[2]), argv[3], argc > 4 ? argv[4] : nullptr);
     }
-    std::cerr << "usage: bench_process startup RUNS MARKER PROGRAM [CONFIG] | idle SECONDS PROGRAM [CONFIG]"
+    std::cerr << "usage: bench_process startup RUNS MARKER PROGRAM [CONFIG] | idle SECONDS PROGRAM "
+                 "[CONFIG]"
               << std::endl;
     return 2;
 }

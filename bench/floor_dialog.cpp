@@ -1,7 +1,7 @@
 // The floor of the stack: a dialog with a menu, a few labels, edits and buttons,
 // run modally like the program's window. It writes "shown.marker" in its
-// current folder once its window is built, where the program writes its
-// settings file, so that both are timed to the same point.
+// current folder once its window is built and sized from its font, the point
+// where the program writes its settings file, so both are timed alike.
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     for (const char* text : {"Connect", "Disconnect", "Web Site", "Options"}) {
         new QPushButton(text, &dialog);
     }
+    dialog.adjustSize();
     QFile marker("shown.marker");
     marker.open(QIODevice::WriteOnly);
     marker.close();

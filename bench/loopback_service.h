@@ -15,8 +15,10 @@
 // The reference update service on a loopback port, with one account.
 class LoopbackService {
 public:
-    explicit LoopbackService(int port) : port_(port), db_(std::filesystem::temp_directory_path() /
-                            ("bench-exchange-" + std::to_string(getpid()) + ".db")) {
+    explicit LoopbackService(int port)
+        : port_(port),
+          db_(std::filesystem::temp_directory_path() /
+              ("bench-exchange-" + std::to_string(getpid()) + ".db")) {
         const std::string service = KESTROME_SERVICE_BIN;
         std::system(("printf 'demo\\n' | " + service + " --db " + db_.string() +
                      " --hash-strength minimum user add demo >/dev/null")
@@ -36,7 +38,8 @@ public:
         std::filesystem::remove(db_);
     }
     std::string Url() const {
-        return "http://127.0.0.1:" + std::to_string(port_) + "/process.php?login=demo&password=demo";
+        return "http://127.0.0.1:" + std::to_string(port_) +
+               "/process.php?login=demo&password=demo";
     }
 
 private:
@@ -44,4 +47,3 @@ private:
     std::filesystem::path db_;
     pid_t pid_ = -1;
 };
-

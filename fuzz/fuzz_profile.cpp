@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     char small[6];
     std::memset(small, 'X', sizeof small);
-    const std::size_t len = platform::GetPrivateProfileString(section, key, "default", small, 5, path);
+    const std::size_t len =
+        platform::GetPrivateProfileString(section, key, "default", small, 5, path);
     if (len > 4 || small[len] != '\0' || small[5] != 'X') {
         __builtin_trap();
     }

@@ -18,7 +18,8 @@ const char* kSchema =
     " last_address TEXT NOT NULL DEFAULT '',"
     " last_update INTEGER NOT NULL DEFAULT 0)";
 
-const char* kColumns = "SELECT name, password_hash, banned, last_address, last_update FROM accounts";
+const char* kColumns =
+    "SELECT name, password_hash, banned, last_address, last_update FROM accounts";
 
 std::string Text(sqlite3_stmt* st, int column) {
     const unsigned char* text = sqlite3_column_text(st, column);
@@ -63,7 +64,9 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::s
 
 AccountStore::AccountStore(sqlite3* db) : db_(db) {}
 
-AccountStore::~AccountStore() { sqlite3_close(db_); }
+AccountStore::~AccountStore() {
+    sqlite3_close(db_);
+}
 
 int AccountStore::Execute(const std::string& sql, const std::vector<std::string>& params,
                           std::vector<Account>* rows) {
@@ -107,12 +110,13 @@ bool AccountStore::Add(const std::string& name, const std::string& passwordHash)
 }
 
 bool AccountStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
-    return Execute("UPDATE accounts SET password_hash = ?2 WHERE name = ?1",
-                   {name, passwordHash}) > 0;
+    return Execute("UPDATE accounts SET password_hash = ?2 WHERE name = ?1", {name, passwordHash}) >
+           0;
 }
 
 bool AccountStore::SetBanned(const std::string& name, bool banned) {
-    return Execute("UPDATE accounts SET banned = ?2 WHERE name = ?1", {name, banned ? "1" : "0"}) > 0;
+    return Execute("UPDATE accounts SET banned = ?2 WHERE name = ?1", {name, banned ? "1" : "0"}) >
+           0;
 }
 
 bool AccountStore::Remove(const std::string& name) {

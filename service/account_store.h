@@ -18,8 +18,8 @@ struct Account {
     std::string name;
     std::string passwordHash;
     bool banned = false;
-    std::string lastAddress;     // empty until the first update
-    std::int64_t lastUpdate = 0; // seconds since the epoch, UTC; 0 until then
+    std::string lastAddress;      // empty until the first update
+    std::int64_t lastUpdate = 0;  // seconds since the epoch, UTC; 0 until then
 };
 
 class AccountStore {

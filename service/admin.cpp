@@ -45,9 +45,9 @@ int ListUsers(AccountStore& store, std::ostream& out) {
         << "LAST ADDRESS"
         << "LAST UPDATE" << std::endl;
     for (const Account& a : store.List()) {
-        out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no")
-            << std::setw(40) << (a.lastAddress.empty() ? "-" : a.lastAddress)
-            << FormatTime(a.lastUpdate) << std::endl;
+        out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(40)
+            << (a.lastAddress.empty() ? "-" : a.lastAddress) << FormatTime(a.lastUpdate)
+            << std::endl;
     }
     return kOk;
 }
@@ -115,7 +115,8 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
         if (!store.SetBanned(name, command == "ban")) {
             return unknown();
         }
-        out << "user \"" << name << "\" " << (command == "ban" ? "banned" : "unbanned") << std::endl;
+        out << "user \"" << name << "\" " << (command == "ban" ? "banned" : "unbanned")
+            << std::endl;
         return kOk;
     }
     if (command == "remove") {

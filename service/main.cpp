@@ -15,7 +15,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE]\n"
-    "       kestrome-service [--db FILE] [--hash-strength interactive|minimum] user add|passwd NAME\n"
+    "       kestrome-service [--db FILE] [--hash-strength interactive|minimum] user add|passwd "
+    "NAME\n"
     "       kestrome-service [--db FILE] user ban|unban|remove NAME\n"
     "       kestrome-service [--db FILE] user list\n";
 

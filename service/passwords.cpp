@@ -4,15 +4,17 @@
 
 namespace service {
 
-bool InitPasswords() { return sodium_init() >= 0; }
+bool InitPasswords() {
+    return sodium_init() >= 0;
+}
 
 std::optional<std::string> HashPassword(const std::string& password, HashStrength strength) {
     const bool minimum = strength == HashStrength::Minimum;
     char hash[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(hash, password.data(), password.size(),
-                          minimum ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                          minimum ? crypto_pwhash_MEMLIMIT_MIN
-                                  : crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
+    if (crypto_pwhash_str(
+            hash, password.data(), password.size(),
+            minimum ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
+            minimum ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
         return std::nullopt;
     }
     return std::string(hash);

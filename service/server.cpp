@@ -39,9 +39,8 @@ std::string LogSafe(const std::string& text) {
 }
 
 void HandleUpdate(AccountStore& store, const httplib::Request& req, httplib::Response& res) {
-    const UpdateReply reply =
-        AnswerUpdate(store, req.get_param_value("login"), req.get_param_value("password"),
-                     req.remote_addr, Now());
+    const UpdateReply reply = AnswerUpdate(store, req.get_param_value("login"),
+                                           req.get_param_value("password"), req.remote_addr, Now());
     res.set_content(reply.body, "text/plain");
 }
 
@@ -49,10 +48,11 @@ void LogRequest(std::ostream& log, std::mutex& mutex, const httplib::Request& re
                 const httplib::Response& res) {
     const bool update = req.path == "/process.php";
     std::lock_guard lock(mutex);
-    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << req.remote_addr << " " << req.method << " " << req.path;
+    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << req.remote_addr << " " << req.method
+        << " " << req.path;
     if (update) {
-        log << " login=\"" << LogSafe(req.get_param_value("login")) << "\" reply="
-            << res.body.substr(0, 3);
+        log << " login=\"" << LogSafe(req.get_param_value("login"))
+            << "\" reply=" << res.body.substr(0, 3);
     } else {
         log << " status=" << res.status;
     }

@@ -5,12 +5,13 @@
 namespace service {
 
 namespace {
-UpdateReply Refuse(ReplyCode code) { return {code, std::to_string(code)}; }
+UpdateReply Refuse(ReplyCode code) {
+    return {code, std::to_string(code)};
+}
 }  // namespace
 
-UpdateReply AnswerUpdate(AccountStore& store, const std::string& login,
-                         const std::string& password, const std::string& peerAddress,
-                         std::int64_t now) {
+UpdateReply AnswerUpdate(AccountStore& store, const std::string& login, const std::string& password,
+                         const std::string& peerAddress, std::int64_t now) {
     if (login.empty() || login.size() > kMaxParameterBytes) {
         return Refuse(kUnknownLogin);
     }

@@ -21,8 +21,7 @@ struct UpdateReply {
 // Decides the reply for a login and password from peerAddress at time now,
 // recording the update when it succeeds. Over-long values are refused before
 // any hashing work.
-UpdateReply AnswerUpdate(AccountStore& store, const std::string& login,
-                         const std::string& password, const std::string& peerAddress,
-                         std::int64_t now);
+UpdateReply AnswerUpdate(AccountStore& store, const std::string& login, const std::string& password,
+                         const std::string& peerAddress, std::int64_t now);
 
 }  // namespace service

@@ -10,7 +10,9 @@ namespace {
 const QString kLaunchingBrowser = "Launching Web Browser.. \r\n";
 const QString kLaunchingMail = "Launching Mail Client.. \r\n";
 
-QString HomePage(const char* host) { return QString("http://%1/").arg(host); }
+QString HomePage(const char* host) {
+    return QString("http://%1/").arg(host);
+}
 }  // namespace
 
 // The line stays whether or not the launch succeeds; nothing else is reported.
@@ -27,12 +29,22 @@ void CUpdaterDlg::OnEmailProgrammer() {
     Launch(kLaunchingMail, QString("mailto:%1").arg(res::kAuthorAddress));
 }
 
-void CUpdaterDlg::OnUsefulSite1() { Launch(kLaunchingBrowser, HomePage(res::kUsefulSite1)); }
-void CUpdaterDlg::OnUsefulSite2() { Launch(kLaunchingBrowser, HomePage(res::kUsefulSite2)); }
-void CUpdaterDlg::OnUsefulSite3() { Launch(kLaunchingBrowser, HomePage(res::kUsefulSite3)); }
-void CUpdaterDlg::OnUsefulSite4() { Launch(kLaunchingBrowser, HomePage(res::kUsefulSite4)); }
+void CUpdaterDlg::OnUsefulSite1() {
+    Launch(kLaunchingBrowser, HomePage(res::kUsefulSite1));
+}
+void CUpdaterDlg::OnUsefulSite2() {
+    Launch(kLaunchingBrowser, HomePage(res::kUsefulSite2));
+}
+void CUpdaterDlg::OnUsefulSite3() {
+    Launch(kLaunchingBrowser, HomePage(res::kUsefulSite3));
+}
+void CUpdaterDlg::OnUsefulSite4() {
+    Launch(kLaunchingBrowser, HomePage(res::kUsefulSite4));
+}
 
-void CUpdaterDlg::OnHelpMe() { OnHelp(); }
+void CUpdaterDlg::OnHelpMe() {
+    OnHelp();
+}
 
 void CUpdaterDlg::OnAbout() {
     CAboutDlg dlgAbout(Services());

@@ -19,7 +19,8 @@ template <std::size_t N>
 void CopyToBuffer(const QString& text, char (&buf)[N]) {
     QByteArray bytes = text.toUtf8();
     qsizetype len = std::min<qsizetype>(bytes.size(), N - 1);
-    while (len > 0 && len < bytes.size() && (static_cast<unsigned char>(bytes[len]) & 0xC0) == 0x80) {
+    while (len > 0 && len < bytes.size() &&
+           (static_cast<unsigned char>(bytes[len]) & 0xC0) == 0x80) {
         --len;
     }
     std::memcpy(buf, bytes.constData(), static_cast<std::size_t>(len));
@@ -87,7 +88,9 @@ void CUpdaterDlg::OnChangeLogin() {
     EnableMenuItem(res::ID_NETWORK_CONNECT, !gray);
 }
 
-void CUpdaterDlg::OnChangePassword() { OnChangeLogin(); }
+void CUpdaterDlg::OnChangePassword() {
+    OnChangeLogin();
+}
 
 void CUpdaterDlg::EnableDisconnect(bool enable) {
     m_btnDisconnect->setEnabled(enable);

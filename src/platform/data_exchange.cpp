@@ -43,7 +43,9 @@ void SelectAll(QWidget* w) {
     }
 }
 
-bool IsBlank(QChar c) { return c == ' ' || c == '\t'; }
+bool IsBlank(QChar c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 

@@ -247,7 +247,9 @@ void Dialog::ShowWindow(int nCmdShow) {
     changingState_ = false;
 }
 
-bool Dialog::IsIconic() const { return window_ && window_->isMinimized(); }
+bool Dialog::IsIconic() const {
+    return window_ && window_->isMinimized();
+}
 
 void Dialog::PostClose() {
     QTimer::singleShot(0, window_.get(), [this] { OnClose(); });
@@ -306,7 +308,9 @@ void Dialog::OnOK() {
     }
 }
 
-void Dialog::OnCancel() { EndDialog(IDCANCEL); }
+void Dialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 void Dialog::OnHelp() {
     const unsigned context = kHelpContextBase + static_cast<unsigned>(template_.id);
@@ -315,7 +319,9 @@ void Dialog::OnHelp() {
     }
 }
 
-void Dialog::OnClose() { SendCommand(IDCANCEL); }
+void Dialog::OnClose() {
+    SendCommand(IDCANCEL);
+}
 
 bool Dialog::UpdateData(bool saveAndValidate) {
     if (!window_) {
@@ -328,7 +334,9 @@ bool Dialog::UpdateData(bool saveAndValidate) {
     return !dx.Failed();
 }
 
-QDialog* Dialog::Window() const { return window_.get(); }
+QDialog* Dialog::Window() const {
+    return window_.get();
+}
 
 QWidget* Dialog::GetDlgItem(int id) const {
     auto it = controls_.find(id);
@@ -341,7 +349,9 @@ void Dialog::EnableWindow(int id, bool enable) {
     }
 }
 
-bool Dialog::HasMenu() const { return !menuItems_.empty(); }
+bool Dialog::HasMenu() const {
+    return !menuItems_.empty();
+}
 
 void Dialog::EnableMenuItem(int command, bool enable) {
     auto it = menuItems_.find(command);
@@ -359,7 +369,9 @@ void Dialog::SetTimer(unsigned id, std::int64_t periodMs) {
     services_.timers.Set(this, id, periodMs);
 }
 
-void Dialog::KillTimer(unsigned id) { services_.timers.Kill(this, id); }
+void Dialog::KillTimer(unsigned id) {
+    services_.timers.Kill(this, id);
+}
 
 void Dialog::OnTimerFired(unsigned id) {
     if (window_) {

@@ -153,8 +153,9 @@ private:
     bool ended_ = false;
     int result_ = 0;
     int exchangeDepth_ = 0;
-    bool changingState_ = false;   // the program itself is changing the window's state
-    unsigned visibilityRequest_ = 0;  // counts ShowWindow calls, so a late hide can tell it is stale
+    bool changingState_ = false;  // the program itself is changing the window's state
+    unsigned visibilityRequest_ =
+        0;  // counts ShowWindow calls, so a late hide can tell it is stale
 };
 
 }  // namespace platform

@@ -44,7 +44,7 @@ struct DialogTemplate {
     int pointSize;
     int cx, cy;
     bool minimizeBox;
-    bool appWindow;  // has a task-bar entry of its own
+    bool appWindow;            // has a task-bar entry of its own
     const MenuTemplate* menu;  // null when the dialog has no menu
     std::vector<ControlTemplate> controls;
 };

@@ -2,10 +2,10 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QIcon>
 #include <QCloseEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,7 +69,8 @@ namespace {
 // so it is never cut; deleting is always possible.
 class TypingRules : public QObject {
 public:
-    TypingRules(QLineEdit* edit, bool digitsOnly) : QObject(edit), edit_(edit), digitsOnly_(digitsOnly) {
+    TypingRules(QLineEdit* edit, bool digitsOnly)
+        : QObject(edit), edit_(edit), digitsOnly_(digitsOnly) {
         setObjectName(kName);
     }
     static constexpr const char* kName = "typingRules";
@@ -92,7 +93,8 @@ private:
         if (typed.isEmpty() || !typed[0].isPrint()) {
             return false;
         }
-        if (digitsOnly_ && std::any_of(typed.begin(), typed.end(), [](QChar c) { return !c.isDigit(); })) {
+        if (digitsOnly_ &&
+            std::any_of(typed.begin(), typed.end(), [](QChar c) { return !c.isDigit(); })) {
             return true;
         }
         const qsizetype after = edit_->text().size() - edit_->selectedText().size() + typed.size();
@@ -116,7 +118,8 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget* parent,
         edit->setVerticalScrollBarPolicy((ctl.style & kVScroll) ? Qt::ScrollBarAlwaysOn
                                                                 : Qt::ScrollBarAlwaysOff);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        QObject::connect(edit, &QPlainTextEdit::textChanged, [notify, id] { notify(id, EN_CHANGE); });
+        QObject::connect(edit, &QPlainTextEdit::textChanged,
+                         [notify, id] { notify(id, EN_CHANGE); });
         return edit;
     }
     auto* edit = new QLineEdit(parent);

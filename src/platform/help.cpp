@@ -19,7 +19,9 @@ QString FindHelpFile() {
     return {};
 }
 
-QString HelpAnchor(unsigned context) { return "0x" + QString::number(context, 16); }
+QString HelpAnchor(unsigned context) {
+    return "0x" + QString::number(context, 16);
+}
 
 bool LaunchHelp(Shell& shell, const QString& helpFile, unsigned context) {
     if (helpFile.isEmpty() || !QFileInfo(helpFile).isReadable()) {

@@ -41,7 +41,9 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* userda
     return take == len ? len : 0;
 }
 
-bool IsFollowedRedirect(long status) { return status >= 300 && status < 400; }
+bool IsFollowedRedirect(long status) {
+    return status >= 300 && status < 400;
+}
 
 }  // namespace
 
@@ -113,8 +115,12 @@ bool InternetRequest::Read(char* buf, std::size_t size, std::size_t& bytesRead) 
 
 // Plain HTTP only: the TLS library is not initialised, which keeps start-up
 // quick and small.
-bool InternetStartup() { return curl_global_init(CURL_GLOBAL_NOTHING) == CURLE_OK; }
+bool InternetStartup() {
+    return curl_global_init(CURL_GLOBAL_NOTHING) == CURLE_OK;
+}
 
-void InternetCleanup() { curl_global_cleanup(); }
+void InternetCleanup() {
+    curl_global_cleanup();
+}
 
 }  // namespace platform

@@ -48,10 +48,8 @@ std::vector<Line> SplitLines(std::string_view content) {
             lines.push_back({std::string(content.substr(pos)), ""});
             break;
         }
-        std::size_t endLen = (content[end] == '\r' && end + 1 < content.size() &&
-                              content[end + 1] == '\n')
-                                 ? 2
-                                 : 1;
+        std::size_t endLen =
+            (content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n') ? 2 : 1;
         lines.push_back({std::string(content.substr(pos, end - pos)),
                          std::string(content.substr(end, endLen))});
         pos = end + endLen;

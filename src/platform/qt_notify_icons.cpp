@@ -1,11 +1,11 @@
 #include "platform/qt_notify_icons.h"
 
+#include <qpa/qplatformnativeinterface.h>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <map>
-#include <qpa/qplatformnativeinterface.h>
 
 namespace platform {
 
@@ -59,9 +59,13 @@ QtNotifyIcons::~QtNotifyIcons() {
     }
 }
 
-bool QtNotifyIcons::IsAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtNotifyIcons::IsAvailable() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
-void QtNotifyIcons::CreateWindow(NotifyWindow* window) { windows_.insert(window); }
+void QtNotifyIcons::CreateWindow(NotifyWindow* window) {
+    windows_.insert(window);
+}
 
 void QtNotifyIcons::DestroyWindow(NotifyWindow* window) {
     windows_.erase(window);
@@ -112,7 +116,9 @@ bool QtNotifyIcons::Delete(const NotifyIconData& data) {
     return true;
 }
 
-QPoint QtNotifyIcons::CursorPos() const { return QCursor::pos(); }
+QPoint QtNotifyIcons::CursorPos() const {
+    return QCursor::pos();
+}
 
 int QtNotifyIcons::TrackPopupMenu(const MenuItemTemplate& popup, QPoint at) {
     QMenu menu;

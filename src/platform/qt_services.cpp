@@ -9,6 +9,8 @@ bool QtShell::Open(const QString& target) {
     return QDesktopServices::openUrl(QUrl(target, QUrl::TolerantMode));
 }
 
-QTime QtClock::CurrentTime() const { return QTime::currentTime(); }
+QTime QtClock::CurrentTime() const {
+    return QTime::currentTime();
+}
 
 }  // namespace platform

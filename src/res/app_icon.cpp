@@ -1,7 +1,9 @@
 #include "res/app_icon.h"
 
 // Resources compiled into a static library must be registered by hand.
-static void RegisterIconResources() { Q_INIT_RESOURCE(icons); }
+static void RegisterIconResources() {
+    Q_INIT_RESOURCE(icons);
+}
 
 namespace res {
 

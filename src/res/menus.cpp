@@ -40,17 +40,16 @@ const platform::MenuTemplate& MainMenu() {
 }
 
 const platform::MenuTemplate& TrayMenu() {
-    static const platform::MenuTemplate menu{
-        IDR_TRAYMENU,
-        {
-            {"POPUP",
-             0,
-             false,
-             {
-                 {"&Restore", ID_TRAY_RESTORE, false, {}},
-                 {"E&xit", ID_TRAY_EXIT, false, {}},
-             }},
-        }};
+    static const platform::MenuTemplate menu{IDR_TRAYMENU,
+                                             {
+                                                 {"POPUP",
+                                                  0,
+                                                  false,
+                                                  {
+                                                      {"&Restore", ID_TRAY_RESTORE, false, {}},
+                                                      {"E&xit", ID_TRAY_EXIT, false, {}},
+                                                  }},
+                                             }};
     return menu;
 }
 

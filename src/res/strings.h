@@ -3,7 +3,7 @@
 
 namespace res {
 
-inline constexpr const char* kAboutMenuText = "&About Kestrome...";                         // 101
+inline constexpr const char* kAboutMenuText = "&About Kestrome...";                          // 101
 inline constexpr const char* kSocketsInitFailed = "Windows sockets initialization failed.";  // 103
 inline constexpr const char* kAgent = "Kestrome v1.2";
 inline constexpr const char* kConfigFileName = "kestrome.cfg";

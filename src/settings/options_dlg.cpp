@@ -69,7 +69,9 @@ void COptionsDlg::LoadSettings() {
     m_nRefreshInterval = values.nRefreshInterval;
 }
 
-void COptionsDlg::OnOptionChanged() { m_btnSaveSettings->setEnabled(true); }
+void COptionsDlg::OnOptionChanged() {
+    m_btnSaveSettings->setEnabled(true);
+}
 
 // Writes the options as the members stand, even after a failed exchange.
 void COptionsDlg::OnSaveSettings() {

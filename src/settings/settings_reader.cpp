@@ -93,7 +93,9 @@ OptionValues ValidateOptions(OptionText& optionText,
     if (!IsValidInterval(optionText[kSlotConnectRetryInterval])) {
         ResetSlot(optionText[kSlotConnectRetryInterval], kDefaultInterval);
     }
-    auto isTrue = [&optionText](OptionSlot slot) { return std::strcmp(optionText[slot], kTrue) == 0 ? 1 : 0; };
+    auto isTrue = [&optionText](OptionSlot slot) {
+        return std::strcmp(optionText[slot], kTrue) == 0 ? 1 : 0;
+    };
     OptionValues values;
     values.bSavePassword = isTrue(kSlotSavePassword);
     values.bAttemptReconnect = isTrue(kSlotAttemptReconnect);
@@ -104,9 +106,13 @@ OptionValues ValidateOptions(OptionText& optionText,
     return values;
 }
 
-const char* FlagText(int flag) { return flag == 1 ? kTrue : kFalse; }
+const char* FlagText(int flag) {
+    return flag == 1 ? kTrue : kFalse;
+}
 
-std::string IntervalText(int minutes) { return std::to_string(minutes); }
+std::string IntervalText(int minutes) {
+    return std::to_string(minutes);
+}
 
 std::string ConfigPath(const char* directory) {
     return std::string(directory) + "/" + res::kConfigFileName;

@@ -56,7 +56,8 @@ void ReadOptions(const std::string& path, OptionText& optionText, bool writeBack
 
 // Checks the optionText, reporting each invalid value through report and resetting
 // its slot to the default, then returns the values the optionText hold.
-OptionValues ValidateOptions(OptionText& optionText, const std::function<void(const QString&)>& report);
+OptionValues ValidateOptions(OptionText& optionText,
+                             const std::function<void(const QString&)>& report);
 
 // The value written for an option flag and an interval.
 const char* FlagText(int flag);

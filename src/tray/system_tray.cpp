@@ -92,7 +92,9 @@ LRESULT CSystemTray::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) 
     return 0;
 }
 
-LRESULT CSystemTray::OnTaskbarCreated(WPARAM, LPARAM) { return ReAddTrayIcon() ? 1 : 0; }
+LRESULT CSystemTray::OnTaskbarCreated(WPARAM, LPARAM) {
+    return ReAddTrayIcon() ? 1 : 0;
+}
 
 // The command handed to the target may delete this object, so nothing of it is
 // touched after the hand-over.

@@ -4,11 +4,17 @@
 
 namespace update {
 
-QString ReplyCodeText(const QString& reply) { return reply.left(3); }
+QString ReplyCodeText(const QString& reply) {
+    return reply.left(3);
+}
 
-QString ReplyAddress(const QString& reply) { return reply.mid(3); }
+QString ReplyAddress(const QString& reply) {
+    return reply.mid(3);
+}
 
-int ReplyCode(const QString& codeText) { return platform::AtoI(codeText.toLatin1().constData()); }
+int ReplyCode(const QString& codeText) {
+    return platform::AtoI(codeText.toLatin1().constData());
+}
 
 QString TrimTrailingWhitespace(const QString& text) {
     qsizetype end = text.size();
@@ -29,18 +35,20 @@ ReplyOutcome OutcomeOf(int code) {
         case 102:
             return {"Bad password, check or create new user. \r\n", true};
         case 103:
-            return {"User BANNED. If you feel you recieved this in error, please contact the "
-                    "programmer. \r\n",
-                    true};
+            return {
+                "User BANNED. If you feel you recieved this in error, please contact the "
+                "programmer. \r\n",
+                true};
         default:
             return {"Unrecongized response from server. \r\n", false};
     }
 }
 
 ReplyOutcome UnreachableOutcome() {
-    return {"Either you are not connected to the internet or the server is currently down. "
-            "Please try again later. \r\n",
-            true};
+    return {
+        "Either you are not connected to the internet or the server is currently down. "
+        "Please try again later. \r\n",
+        true};
 }
 
 QString TimeStampLine(const QTime& time) {

@@ -23,8 +23,8 @@ int ReplyCode(const QString& codeText);
 QString TrimTrailingWhitespace(const QString& text);
 
 struct ReplyOutcome {
-    QString statusText;    // replaces the whole status log
-    bool endsConnection;   // the connection goes down (OnDisconnect)
+    QString statusText;   // replaces the whole status log
+    bool endsConnection;  // the connection goes down (OnDisconnect)
 };
 ReplyOutcome OutcomeOf(int code);
 // The outcome when the service could not be reached.

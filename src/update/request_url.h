@@ -11,7 +11,6 @@ namespace update {
 std::string PercentEncode(const QString& text);
 
 // "http://" host "/process.php?login=" login "&password=" password.
-std::string BuildRequestUrl(const std::string& host, const QString& login,
-                            const QString& password);
+std::string BuildRequestUrl(const std::string& host, const QString& login, const QString& password);
 
 }  // namespace update

@@ -51,8 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReplyCase{"100123.123.123.123", "Information Updated. \r\n9:5:7 \r\n", "123.123.123.123",
                   true},
-        ReplyCase{"100123.123.123.123456", "Information Updated. \r\n9:5:7 \r\n",
-                  "123.123.123.123", true},
+        ReplyCase{"100123.123.123.123456", "Information Updated. \r\n9:5:7 \r\n", "123.123.123.123",
+                  true},
         ReplyCase{"100", "Information Updated. \r\n9:5:7 \r\n", "", true},
         ReplyCase{"100 1.2.3.4\r\n", "Information Updated. \r\n9:5:7 \r\n", " 1.2.3.4", true},
         ReplyCase{"1001", "Information Updated. \r\n9:5:7 \r\n", "1", true},

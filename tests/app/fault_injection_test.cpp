@@ -34,7 +34,11 @@ void SendHead(Connection& c, const std::string& contentLength) {
 
 std::vector<Fault> Faults() {
     return {
-        {"reset after the header", [](Connection& c) { SendHead(c, "12"); c.Reset(); },
+        {"reset after the header",
+         [](Connection& c) {
+             SendHead(c, "12");
+             c.Reset();
+         },
          kUnreachable, kNoResponse},
         {"reset mid-body",
          [](Connection& c) {
@@ -133,7 +137,8 @@ TEST(FaultInjectionTest, SilentServerReleasesTheWindowWithinTheTimeout) {
         h.Click(res::IDC_CONNECT);
         const auto blocked = std::chrono::steady_clock::now() - start;
         EXPECT_EQ(h.Status(), kUnreachable);
-        EXPECT_LT(blocked, std::chrono::milliseconds(h.fakes.services.internetTimeouts.totalMs + 2000))
+        EXPECT_LT(blocked,
+                  std::chrono::milliseconds(h.fakes.services.internetTimeouts.totalMs + 2000))
             << "a hang, not a time-out";
     });
 }

@@ -44,10 +44,14 @@ TEST(HostileFilesTest, NulBytesEndAValue) {
 }
 
 TEST(HostileFilesTest, InvalidUtf8IsShownReplacedAndKeptInTheFile) {
-    Start s = StartWith("[Main]\nLogin=a\xFF\xFE" "b\n");
+    Start s = StartWith(
+        "[Main]\nLogin=a\xFF\xFE"
+        "b\n");
     EXPECT_EQ(s.login.size(), 4);
     EXPECT_TRUE(s.login.startsWith("a") && s.login.endsWith("b"));
-    EXPECT_NE(s.fileAfter.find("Login=a\xFF\xFE" "b\n"), std::string::npos);
+    EXPECT_NE(s.fileAfter.find("Login=a\xFF\xFE"
+                               "b\n"),
+              std::string::npos);
 }
 
 TEST(HostileFilesTest, TenMegabyteLineIsCutLikeAnyLongValue) {

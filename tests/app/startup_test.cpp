@@ -47,8 +47,7 @@ TEST(StartupTest, ConnectOnStartUpConnectsBeforeTheWindowIsShown) {
         EXPECT_TRUE(h.Connected());
         EXPECT_FALSE(h.Enabled(res::IDC_LOGIN));
     });
-    EXPECT_EQ(h.server.Targets(),
-              std::vector<std::string>{"/process.php?login=joe&password=pw"});
+    EXPECT_EQ(h.server.Targets(), std::vector<std::string>{"/process.php?login=joe&password=pw"});
 }
 
 TEST(StartupTest, ConnectOnStartUpWithoutPasswordAsksBeforeTheWindowAppears) {

@@ -29,7 +29,8 @@ protected:
     // The tray object exists exactly while the dialog is hidden to the tray.
     void ExpectInTray(bool inTray) {
         EXPECT_EQ(icons.IconShown(), inTray);
-        EXPECT_EQ(icons.windows.size(), inTray ? 1u : 0u) << "the tray object lives only in the tray";
+        EXPECT_EQ(icons.windows.size(), inTray ? 1u : 0u)
+            << "the tray object lives only in the tray";
         EXPECT_EQ(Window()->isVisible(), !inTray);
     }
 };
@@ -41,7 +42,8 @@ TEST_F(TrayTest, MinimisingHidesTheWindowBehindTheIcon) {
         ASSERT_EQ(icons.calls.size(), 1u);
         const platform::NotifyIconData& d = icons.calls[0].data;
         EXPECT_EQ(d.uID, 130u);
-        EXPECT_EQ(d.uCallbackMessage, platform::RegisterWindowMessage("Kestrome tray notification"));
+        EXPECT_EQ(d.uCallbackMessage,
+                  platform::RegisterWindowMessage("Kestrome tray notification"));
         EXPECT_TRUE(d.szTip.isEmpty());
         EXPECT_FALSE(d.hIcon.isNull());
     });

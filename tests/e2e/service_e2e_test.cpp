@@ -109,11 +109,11 @@ TEST(ServiceLoadTest, ManyConcurrentClientsAllGetTheirAnswer) {
             curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
             curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
-                             +[](char* d, size_t s, size_t n, void* out) {
-                                 static_cast<std::string*>(out)->append(d, s * n);
-                                 return s * n;
-                             });
+            curl_easy_setopt(
+                curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+                    static_cast<std::string*>(out)->append(d, s * n);
+                    return s * n;
+                });
             for (int r = 0; r < kRequests; ++r) {
                 body.clear();
                 if (curl_easy_perform(curl) == CURLE_OK && body == "100127.0.0.1") {
@@ -149,10 +149,11 @@ TEST(ServiceHttpTest, HomePageAndUnknownPaths) {
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-            static_cast<std::string*>(out)->append(d, s * n);
-            return s * n;
-        });
+        curl_easy_setopt(
+            curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+                static_cast<std::string*>(out)->append(d, s * n);
+                return s * n;
+            });
         curl_easy_perform(curl);
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_cleanup(curl);
@@ -174,10 +175,11 @@ TEST(ServiceHttpTest, TakenPortIsReportedClearly) {
     TempDir dir;
     ServiceProcess first(dir.File("a.db"));
     ASSERT_TRUE(first.Ready());
-    CommandResult second =
-        RunServiceCommand(dir.File("b.db"), "serve --listen 127.0.0.1:" + std::to_string(first.Port()));
+    CommandResult second = RunServiceCommand(
+        dir.File("b.db"), "serve --listen 127.0.0.1:" + std::to_string(first.Port()));
     EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.output.find("cannot listen on 127.0.0.1:"), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find("cannot listen on 127.0.0.1:"), std::string::npos)
+        << second.output;
 }
 
 }  // namespace

@@ -30,7 +30,9 @@ const std::vector<std::pair<std::string, std::string>> kKeys = {
 };
 
 // The values a writer puts in: each key cycles through a few of different lengths.
-std::string ValueFor(std::size_t round) { return std::string(round % 7 + 1, char('a' + round % 26)); }
+std::string ValueFor(std::size_t round) {
+    return std::string(round % 7 + 1, char('a' + round % 26));
+}
 
 [[noreturn]] void WriteForever(const std::string& path) {
     for (std::size_t round = 0;; ++round) {

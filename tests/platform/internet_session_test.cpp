@@ -17,7 +17,8 @@ constexpr platform::InternetTimeouts kShortTimeouts{500, 1500};
 class InternetSessionTest : public ::testing::Test {
 protected:
     ScriptedHttpServer server;
-    std::unique_ptr<InternetSession> session = InternetSession::Open("Kestrome v1.2", kShortTimeouts);
+    std::unique_ptr<InternetSession> session =
+        InternetSession::Open("Kestrome v1.2", kShortTimeouts);
 
     std::string Url(const std::string& path = "/process.php?login=a&password=b") {
         return "http://" + server.HostPort() + path;

@@ -73,7 +73,9 @@ TEST_F(OptionsDlgTest, OpensWithTheFileValuesSaveDisabledAndFocusOnOk) {
 TEST_F(OptionsDlgTest, InvalidValuesAreReportedBeforeTheDialogAndShownAsDefaults) {
     WriteConfig("[Options]\nSavePassword=true\nRefreshInterval=0\nConnectOnStartUp=TRUE\n");
     bool shownDuringBoxes = true;
-    fakes.boxes.whileOpen = [&](const RecordedBox&) { shownDuringBoxes = dlg.Window()->isVisible(); };
+    fakes.boxes.whileOpen = [&](const RecordedBox&) {
+        shownDuringBoxes = dlg.Window()->isVisible();
+    };
     Open([&](QWidget* w) {
         EXPECT_FALSE(Box(w, res::IDC_SAVE_PASSWORD)->isChecked());
         EXPECT_TRUE(Box(w, res::IDC_CONNECT_ON_STARTUP)->isChecked());
@@ -140,7 +142,8 @@ TEST_F(OptionsDlgTest, OutOfRangeSaveWritesTheNumberAndOkRefusesToClose) {
         EXPECT_TRUE(w->isVisible()) << "OK refuses while the box is out of range";
         SetText(w, res::IDC_RETRY_INTERVAL, "3");
     });
-    EXPECT_EQ(fakes.boxes.Texts(), (std::vector<QString>(2, "Please enter an integer between 1 and 9999.")));
+    EXPECT_EQ(fakes.boxes.Texts(),
+              (std::vector<QString>(2, "Please enter an integer between 1 and 9999.")));
     EXPECT_EQ(fakes.boxes.boxes[0].icon, platform::BoxIcon::Exclamation);
 }
 

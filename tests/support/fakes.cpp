@@ -27,7 +27,9 @@ void VirtualTimers::Set(platform::TimerOwner* owner, unsigned id, std::int64_t p
     timers_[{owner, id}] = {periodMs, now_ + periodMs};
 }
 
-void VirtualTimers::Kill(platform::TimerOwner* owner, unsigned id) { timers_.erase({owner, id}); }
+void VirtualTimers::Kill(platform::TimerOwner* owner, unsigned id) {
+    timers_.erase({owner, id});
+}
 
 void VirtualTimers::KillAll(platform::TimerOwner* owner) {
     std::erase_if(timers_, [owner](const auto& entry) { return entry.first.first == owner; });
@@ -61,7 +63,9 @@ void VirtualTimers::Advance(std::int64_t ms) {
     now_ = target;
 }
 
-void VirtualTimers::Busy(std::int64_t ms) { now_ += ms; }
+void VirtualTimers::Busy(std::int64_t ms) {
+    now_ += ms;
+}
 
 std::int64_t VirtualTimers::PeriodOf(unsigned id) const {
     for (const auto& [key, timer] : timers_) {

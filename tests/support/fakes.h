@@ -2,9 +2,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTime>
 #include <functional>
-#include <QStringList>
 #include <map>
 #include <optional>
 #include <vector>
@@ -120,9 +120,10 @@ struct TestServices {
     FakeShell shell;
     FixedClock clock;
     FakeNotifyIcons notifyIcons;
-    platform::PlatformServices services{boxes, timers, shell, clock, notifyIcons, "kestrome",
-                                        "127.0.0.1:1",
-                                        platform::InternetTimeouts{2000, 3000}, ""};
+    platform::PlatformServices services{
+        boxes,       timers,     shell,         clock,
+        notifyIcons, "kestrome", "127.0.0.1:1", platform::InternetTimeouts{2000, 3000},
+        ""};
 };
 
 }  // namespace testsupport

@@ -31,6 +31,8 @@ inline void WhenModalOpens(const std::function<void(QWidget*)>& body) {
     });
 }
 
-inline void Click(QWidget* window, int id) { Control<QAbstractButton>(window, id)->click(); }
+inline void Click(QWidget* window, int id) {
+    Control<QAbstractButton>(window, id)->click();
+}
 
 }  // namespace testsupport

@@ -20,7 +20,9 @@ constexpr int kRequestWaitMs = 5000;
 
 Connection::Connection(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
 
-Connection::~Connection() { close(fd_); }
+Connection::~Connection() {
+    close(fd_);
+}
 
 std::string Connection::ReadRequest() {
     head_.clear();
@@ -127,7 +129,9 @@ void ScriptedHttpServer::RecordRequest(const Connection& c) {
     heads_.push_back(c.Head());
 }
 
-std::string ScriptedHttpServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+std::string ScriptedHttpServer::HostPort() const {
+    return "127.0.0.1:" + std::to_string(port_);
+}
 
 std::vector<std::string> ScriptedHttpServer::Targets() const {
     std::lock_guard lock(mutex_);
@@ -180,7 +184,8 @@ std::string QueryParameter(const std::string& target, const std::string& name) {
     std::size_t pos = 0;
     while (pos <= query.size()) {
         std::size_t amp = query.find('&', pos);
-        std::string pair = query.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
+        std::string pair =
+            query.substr(pos, amp == std::string::npos ? std::string::npos : amp - pos);
         std::size_t eq = pair.find('=');
         if (pair.substr(0, eq) == name) {
             return eq == std::string::npos ? "" : DecodeQueryValue(pair.substr(eq + 1));

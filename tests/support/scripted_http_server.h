@@ -29,8 +29,7 @@ public:
 
     bool Send(const std::string& bytes);
     // Sends a complete HTTP/1.1 reply that closes the connection.
-    void Reply(const std::string& body, int status = 200,
-               const std::string& extraHeaders = "");
+    void Reply(const std::string& body, int status = 200, const std::string& extraHeaders = "");
     // Ends the connection with a TCP reset.
     void Reset();
     // Waits until the client closes or the server stops (bounded by maxMs);

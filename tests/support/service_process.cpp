@@ -30,7 +30,9 @@ bool CanConnect(int port) {
     return ok;
 }
 
-int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+int ExitStatus(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace
 
@@ -69,8 +71,8 @@ ServiceProcess::ServiceProcess(const std::string& db, int port)
         int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(log, STDERR_FILENO);
         const std::string listen = "127.0.0.1:" + std::to_string(port_);
-        execl(KESTROME_SERVICE_BIN, "kestrome-service", "serve", "--listen", listen.c_str(),
-              "--db", db.c_str(), static_cast<char*>(nullptr));
+        execl(KESTROME_SERVICE_BIN, "kestrome-service", "serve", "--listen", listen.c_str(), "--db",
+              db.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + kStartWait;
@@ -86,7 +88,9 @@ ServiceProcess::ServiceProcess(const std::string& db, int port)
     }
 }
 
-ServiceProcess::~ServiceProcess() { Stop(); }
+ServiceProcess::~ServiceProcess() {
+    Stop();
+}
 
 int ServiceProcess::Stop() {
     if (pid_ <= 0) {
@@ -99,6 +103,8 @@ int ServiceProcess::Stop() {
     return ExitStatus(status);
 }
 
-std::string ServiceProcess::Log() const { return ReadFile(logPath_); }
+std::string ServiceProcess::Log() const {
+    return ReadFile(logPath_);
+}
 
 }  // namespace testsupport

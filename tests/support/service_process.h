@@ -2,8 +2,8 @@
 // port with its own database, and stopped with SIGTERM at the end.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace testsupport {
 

@@ -31,7 +31,9 @@ ScopedCurrentDir::ScopedCurrentDir(const std::string& dir)
     std::filesystem::current_path(dir);
 }
 
-ScopedCurrentDir::~ScopedCurrentDir() { std::filesystem::current_path(previous_); }
+ScopedCurrentDir::~ScopedCurrentDir() {
+    std::filesystem::current_path(previous_);
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -45,7 +47,9 @@ void WriteFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 int FileMode(const std::string& path) {
     struct stat st {};
