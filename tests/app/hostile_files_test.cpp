@@ -6,15 +6,11 @@
 #include <filesystem>
 
 #include "app/updater_harness.h"
+#include "support/messages.h"
 
 using namespace testsupport;
 
 namespace {
-
-QString Invalid(const char* key) {
-    return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
-        .arg(key);
-}
 
 // Starts the dialog on a settings file with the given bytes; returns the login
 // field and the boxes shown.
@@ -40,7 +36,7 @@ Start StartWith(const std::string& bytes) {
 TEST(HostileFilesTest, NulBytesEndAValue) {
     Start s = StartWith(std::string("[Main]\nLogin=jo\0e\n[Options]\nSavePassword=TR\0UE\n", 45));
     EXPECT_EQ(s.login, "jo");
-    EXPECT_EQ(s.boxes, std::vector<QString>{Invalid("SavePassword")});
+    EXPECT_EQ(s.boxes, std::vector<QString>{InvalidValueMessage("SavePassword")});
 }
 
 TEST(HostileFilesTest, InvalidUtf8IsShownReplacedAndKeptInTheFile) {

@@ -7,15 +7,11 @@
 #include <QKeyEvent>
 
 #include "app/updater_harness.h"
+#include "support/messages.h"
 
 using namespace testsupport;
 
 namespace {
-
-QString Invalid(const char* key) {
-    return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
-        .arg(key);
-}
 
 TEST(SettingsFileTest, InvalidValuesInEveryKeyAreReportedInOrderAndKeptInTheFile) {
     UpdaterHarness h;
@@ -26,9 +22,10 @@ TEST(SettingsFileTest, InvalidValuesInEveryKeyAreReportedInOrderAndKeptInTheFile
     h.WriteConfig(invalid);
     h.Run();
     EXPECT_EQ(h.fakes.boxes.Texts(),
-              (std::vector<QString>{Invalid("MinimizeOnStartUp"), Invalid("SavePassword"),
-                                    Invalid("AttemptReconnect"), Invalid("ConnectOnStartUp"),
-                                    Invalid("RefreshInterval")}));
+              (std::vector<QString>{
+                  InvalidValueMessage("MinimizeOnStartUp"), InvalidValueMessage("SavePassword"),
+                  InvalidValueMessage("AttemptReconnect"), InvalidValueMessage("ConnectOnStartUp"),
+                  InvalidValueMessage("RefreshInterval")}));
     for (const auto& box : h.fakes.boxes.boxes) {
         EXPECT_EQ(box.icon, platform::BoxIcon::None);
     }
@@ -45,7 +42,7 @@ TEST(SettingsFileTest, MissingKeysAreAddedAndOverlongValuesCutInTheFile) {
                               "\nPassword=\n[Options]\nSavePassword=FALSE\nRefreshInterval=12345\n"
                               "AttemptReconnect=FALSE\nMinimizeOnStartUp=FALSE\n"
                               "ConnectOnStartUp=FALSE\nConnectRetryInterval=5\n");
-    EXPECT_EQ(h.fakes.boxes.Texts(), std::vector<QString>{Invalid("RefreshInterval")});
+    EXPECT_EQ(h.fakes.boxes.Texts(), std::vector<QString>{InvalidValueMessage("RefreshInterval")});
 }
 
 TEST(SettingsFileTest, QuitWritesTheLoginButNotThePasswordWithoutSavePassword) {

@@ -5,19 +5,16 @@
 #include <cstring>
 
 #include "platform/crt.h"
+#include "support/messages.h"
 #include "support/temp_dir.h"
 
 using namespace settings;
+using testsupport::InvalidValueMessage;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-QString Message(const char* key) {
-    return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
-        .arg(key);
-}
 
 struct Validation {
     OptionValues values;
@@ -48,9 +45,10 @@ TEST(SettingsReaderTest, AllSixInvalidGiveFiveMessagesInCheckOrder) {
         "SavePassword=true\nAttemptReconnect=yes\nMinimizeOnStartUp=1\nConnectOnStartUp=\n"
         "RefreshInterval=0\nConnectRetryInterval=10000\n");
     EXPECT_EQ(v.messages,
-              (std::vector<QString>{Message("MinimizeOnStartUp"), Message("SavePassword"),
-                                    Message("AttemptReconnect"), Message("ConnectOnStartUp"),
-                                    Message("RefreshInterval")}));
+              (std::vector<QString>{
+                  InvalidValueMessage("MinimizeOnStartUp"), InvalidValueMessage("SavePassword"),
+                  InvalidValueMessage("AttemptReconnect"), InvalidValueMessage("ConnectOnStartUp"),
+                  InvalidValueMessage("RefreshInterval")}));
     EXPECT_EQ(v.values.bSavePassword, 0);
     EXPECT_EQ(v.values.nRefreshInterval, 5);
     EXPECT_EQ(v.values.nConnectRetryInterval, 5);
@@ -60,7 +58,7 @@ TEST(SettingsReaderTest, FlagsAreByteExactAndCutToFiveCharacters) {
     Validation v = Validate(
         "SavePassword=TRUE\nAttemptReconnect=FALSEhood\nMinimizeOnStartUp=TRUEX\n"
         "ConnectOnStartUp=TRUE\n");
-    EXPECT_EQ(v.messages, (std::vector<QString>{Message("MinimizeOnStartUp")}));
+    EXPECT_EQ(v.messages, (std::vector<QString>{InvalidValueMessage("MinimizeOnStartUp")}));
     EXPECT_EQ(v.values.bSavePassword, 1);
     EXPECT_EQ(v.values.bAttemptReconnect, 0);
     EXPECT_EQ(v.values.bMinimizeOnStartUp, 0);
@@ -73,7 +71,7 @@ TEST(SettingsReaderTest, IntervalsReadLikeAtoiWithinOneTo9999) {
     EXPECT_EQ(Validate("RefreshInterval=12abc\n").values.nRefreshInterval, 12);
     Validation cut = Validate("RefreshInterval=123456\n");  // read as 12345
     EXPECT_EQ(cut.values.nRefreshInterval, 5);
-    EXPECT_EQ(cut.messages, (std::vector<QString>{Message("RefreshInterval")}));
+    EXPECT_EQ(cut.messages, (std::vector<QString>{InvalidValueMessage("RefreshInterval")}));
     Validation retry = Validate("ConnectRetryInterval=0\n");
     EXPECT_EQ(retry.values.nConnectRetryInterval, 5);
     EXPECT_TRUE(retry.messages.empty()) << "the retry interval is reset silently";
