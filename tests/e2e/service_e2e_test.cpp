@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "app/updater_harness.h"
@@ -12,6 +13,41 @@
 using namespace testsupport;
 
 namespace {
+
+// One libcurl easy handle, reused for every GET, collecting each body.
+class HttpClient {
+public:
+    HttpClient() : curl_(curl_easy_init()) {
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
+        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body_);
+        curl_easy_setopt(
+            curl_, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+                static_cast<std::string*>(out)->append(d, s * n);
+                return s * n;
+            });
+    }
+    ~HttpClient() { curl_easy_cleanup(curl_); }
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // The body, or nothing when no reply arrived; status gets the HTTP status.
+    std::optional<std::string> Get(const std::string& url, long* status = nullptr) {
+        body_.clear();
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        if (curl_easy_perform(curl_) != CURLE_OK) {
+            return std::nullopt;
+        }
+        if (status != nullptr) {
+            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, status);
+        }
+        return body_;
+    }
+
+private:
+    CURL* curl_;
+    std::string body_;
+};
 
 class ServiceEndToEndTest : public ::testing::Test {
 protected:
@@ -101,26 +137,14 @@ TEST(ServiceLoadTest, ManyConcurrentClientsAllGetTheirAnswer) {
     std::vector<std::thread> clients;
     for (int i = 0; i < kClients; ++i) {
         clients.emplace_back([&, i] {
-            CURL* curl = curl_easy_init();
-            std::string body;
+            HttpClient client;
             const std::string url = "http://" + service.HostPort() + "/process.php?login=user" +
                                     std::to_string(i) + "&password=pw" + std::to_string(i);
-            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-            curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-            curl_easy_setopt(
-                curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-                    static_cast<std::string*>(out)->append(d, s * n);
-                    return s * n;
-                });
             for (int r = 0; r < kRequests; ++r) {
-                body.clear();
-                if (curl_easy_perform(curl) == CURLE_OK && body == "100127.0.0.1") {
+                if (client.Get(url) == "100127.0.0.1") {
                     ++correct;
                 }
             }
-            curl_easy_cleanup(curl);
         });
     }
     for (auto& t : clients) {
@@ -142,22 +166,9 @@ TEST(ServiceHttpTest, HomePageAndUnknownPaths) {
     TempDir dir;
     ServiceProcess service(dir.File("s.db"));
     ASSERT_TRUE(service.Ready());
+    HttpClient client;
     auto get = [&](const std::string& path, long& status) {
-        CURL* curl = curl_easy_init();
-        std::string body;
-        const std::string url = "http://" + service.HostPort() + path;
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-        curl_easy_setopt(
-            curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-                static_cast<std::string*>(out)->append(d, s * n);
-                return s * n;
-            });
-        curl_easy_perform(curl);
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_easy_cleanup(curl);
-        return body;
+        return client.Get("http://" + service.HostPort() + path, &status).value_or("");
     };
     long status = 0;
     EXPECT_NE(get("/", status).find("kestrome-service user add NAME"), std::string::npos);
