@@ -3,6 +3,10 @@
 //   bench_process startup RUNS MARKER PROGRAM [CONFIG]
 //       median milliseconds from start until MARKER appears in the folder, and
 //       resident memory (KiB) half a second later
+//   bench_process settle RUNS PROGRAM [CONFIG]
+//       median milliseconds from start until the program first sits idle (no
+//       CPU time used for SETTLE_MS), and its peak resident memory (KiB) then;
+//       for start-ups that write no file to watch for
 //   bench_process idle SECONDS PROGRAM [CONFIG]
 //       voluntary context switches of all its threads over SECONDS, after it
 //       has settled
@@ -116,6 +120,56 @@ int Startup(int runs, const std::string& marker, const char* program, const char
     return 0;
 }
 
+// CPU time (ns) used so far by all the process's threads.
+long long CpuNanoseconds(pid_t pid) {
+    long long total = 0;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path() / "schedstat");
+        long long ns = 0;
+        in >> ns;
+        total += ns;
+    }
+    return total;
+}
+
+constexpr auto kSettle = std::chrono::milliseconds(200);
+
+// Milliseconds from start until the process last used CPU time before a quiet
+// spell of kSettle (at most 30 s).
+double MillisecondsUntilIdle(pid_t pid, Clock::time_point start) {
+    long long used = -1;
+    auto lastBusy = start;
+    while (Clock::now() - start < std::chrono::seconds(30)) {
+        const long long now = CpuNanoseconds(pid);
+        if (now != used) {
+            used = now;
+            lastBusy = Clock::now();
+        } else if (Clock::now() - lastBusy >= kSettle) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return std::chrono::duration<double, std::milli>(lastBusy - start).count();
+}
+
+int Settle(int runs, const char* program, const char* config) {
+    std::vector<double> times;
+    long peak = 0;
+    for (int i = 0; i < runs; ++i) {
+        const fs::path dir = MakeFolder(config);
+        const auto start = Clock::now();
+        const pid_t pid = Start(dir, program);
+        times.push_back(MillisecondsUntilIdle(pid, start));
+        peak = std::max(peak, StatusField("/proc/" + std::to_string(pid) + "/status", "VmHWM"));
+        Stop(pid);
+        fs::remove_all(dir);
+    }
+    std::sort(times.begin(), times.end());
+    std::cout << "median_ms " << times[times.size() / 2] << " peak_kib " << peak << std::endl;
+    return 0;
+}
+
 int Idle(int seconds, const char* program, const char* config) {
     const fs::path dir = MakeFolder(config);
     const pid_t pid = Start(dir, program);
@@ -136,11 +190,14 @@ int main(int argc, char** argv) {
     if (mode == "startup" && argc >= 5) {
         return Startup(std::atoi(argv[2]), argv[3], argv[4], argc > 5 ? argv[5] : nullptr);
     }
+    if (mode == "settle" && argc >= 4) {
+        return Settle(std::atoi(argv[2]), argv[3], argc > 4 ? argv[4] : nullptr);
+    }
     if (mode == "idle" && argc >= 4) {
         return Idle(std::atoi(argv[2]), argv[3], argc > 4 ? argv[4] : nullptr);
     }
-    std::cerr << "usage: bench_process startup RUNS MARKER PROGRAM [CONFIG] | idle SECONDS PROGRAM "
-                 "[CONFIG]"
+    std::cerr << "usage: bench_process startup RUNS MARKER PROGRAM [CONFIG] | settle RUNS PROGRAM "
+                 "[CONFIG] | idle SECONDS PROGRAM [CONFIG]"
               << std::endl;
     return 2;
 }

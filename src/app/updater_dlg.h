@@ -83,7 +83,7 @@ private:
     std::string m_strUrl;
     char m_szLogin[settings::kCredentialSize]{};
     char m_szPassword[settings::kCredentialSize]{};
-    char m_szDirectory[260]{};
+    std::string m_strDirectory;
     std::string m_strConfigPath;
     QPlainTextEdit* m_editStatus = nullptr;
     QLineEdit* m_editPassword = nullptr;

@@ -17,8 +17,8 @@ bool CUpdaterDlg::OnInitDialog() {
     m_strStatus = "Idle..";
     m_bConnected = 0;
     EnableDisconnect(false);
-    platform::GetCurrentDirectory(m_szDirectory, sizeof m_szDirectory);
-    m_strConfigPath = settings::ConfigPath(m_szDirectory);
+    m_strDirectory = platform::GetCurrentDirectory();
+    m_strConfigPath = settings::ConfigPath(m_strDirectory);
     LoadSettings();
     m_strLogin = QString::fromUtf8(m_szLogin);
     m_strPassword = QString::fromUtf8(m_szPassword);

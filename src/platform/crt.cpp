@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 
 namespace platform {
 
@@ -23,10 +24,19 @@ int AtoI(const char* text) {
     return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
-void GetCurrentDirectory(char* buf, std::size_t size) {
-    if (size > 0 && getcwd(buf, size) == nullptr) {
-        buf[0] = '\0';
+std::string GetCurrentDirectory() {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd == nullptr) {
+        return {};
     }
+    std::string directory = cwd;
+    std::free(cwd);
+    // A file name under a longer folder cannot be opened; the caller then names
+    // its files relative to the current directory, which is the same folder.
+    if (directory.size() + NAME_MAX >= PATH_MAX) {
+        return {};
+    }
+    return directory;
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace platform {
 
@@ -10,8 +11,8 @@ namespace platform {
 // are clamped to the int range instead of being undefined.
 int AtoI(const char* text);
 
-// The process's current directory into buf (at most size bytes with the NUL);
-// an empty text when it cannot be obtained.
-void GetCurrentDirectory(char* buf, std::size_t size);
+// The process's current directory, whatever its length; an empty text when it
+// cannot be obtained (the folder was removed) or is too long to name files by.
+std::string GetCurrentDirectory();
 
 }  // namespace platform

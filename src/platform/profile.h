@@ -10,11 +10,18 @@
 //
 // Writing: an existing key keeps its place and spelling and gets the new value;
 // a missing key goes after the last non-blank line of its section; a missing
-// section is appended at the end of the file; a missing file is created with
-// mode 0600. Every other byte stays as it was, and new lines take the line-end
-// style of the file's first line (LF for a new file). The file is replaced
-// atomically (temporary file in the same folder, fsync, rename) and keeps its
-// mode; a write that would not change the file's bytes does not touch it.
+// section is appended at the end of the file. Every other byte stays as it was,
+// and new lines take the line-end style of the file's first line (LF for a new
+// file). The file is replaced atomically (a temporary file with an unpredictable
+// name in the same folder, fsync, rename); a symbolic link is followed and kept.
+// The file may hold a password, so it is always left readable and writable by
+// its owner only (0600 when new, else the owner's bits of its mode), from the
+// temporary's first byte on. A write that would not change the file's bytes
+// does not rewrite it. Writers of one folder take turns (an advisory lock,
+// waited for at most about two seconds), so concurrent writers lose no keys.
+//
+// A file over 1 MiB is not a settings file: it reads as missing and is never
+// replaced, so a huge file cannot freeze the program.
 #pragma once
 
 #include <cstddef>

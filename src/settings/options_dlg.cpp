@@ -49,8 +49,8 @@ bool COptionsDlg::OnCmdMsg(int id, int code) {
 
 bool COptionsDlg::OnInitDialog() {
     Dialog::OnInitDialog();
-    platform::GetCurrentDirectory(m_szDirectory, sizeof m_szDirectory);
-    m_strConfigPath = settings::ConfigPath(m_szDirectory);
+    m_strDirectory = platform::GetCurrentDirectory();
+    m_strConfigPath = settings::ConfigPath(m_strDirectory);
     LoadSettings();
     UpdateData(false);
     return true;

@@ -25,7 +25,7 @@ private:
     void OnSaveSettings();
 
     settings::OptionText m_szOptionText{};
-    char m_szDirectory[260]{};
+    std::string m_strDirectory;
     std::string m_strConfigPath;
     QPushButton* m_btnSaveSettings = nullptr;
     int m_bSavePassword = 0;

@@ -114,8 +114,11 @@ std::string IntervalText(int minutes) {
     return std::to_string(minutes);
 }
 
-std::string ConfigPath(const char* directory) {
-    return std::string(directory) + "/" + res::kConfigFileName;
+std::string ConfigPath(const std::string& directory) {
+    if (directory.empty()) {
+        return res::kConfigFileName;
+    }
+    return directory + "/" + res::kConfigFileName;
 }
 
 }  // namespace settings

@@ -63,7 +63,8 @@ OptionValues ValidateOptions(OptionText& optionText,
 const char* FlagText(int flag);
 std::string IntervalText(int minutes);
 
-// The settings file's path for a working directory.
-std::string ConfigPath(const char* directory);
+// The settings file's path for a working directory; relative to the current
+// directory when that directory is unknown (an empty text).
+std::string ConfigPath(const std::string& directory);
 
 }  // namespace settings

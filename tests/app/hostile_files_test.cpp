@@ -50,11 +50,19 @@ TEST(HostileFilesTest, InvalidUtf8IsShownReplacedAndKeptInTheFile) {
               std::string::npos);
 }
 
-TEST(HostileFilesTest, TenMegabyteLineIsCutLikeAnyLongValue) {
-    Start s = StartWith("[Main]\nLogin=" + std::string(10 << 20, 'x') + "\n");
+TEST(HostileFilesTest, LongLineIsCutLikeAnyLongValue) {
+    Start s = StartWith("[Main]\nLogin=" + std::string(500 << 10, 'x') + "\n");
     EXPECT_EQ(s.login, QString(127, 'x'));
     EXPECT_NE(s.fileAfter.find("Login=" + std::string(127, 'x') + "\n"), std::string::npos);
     EXPECT_LT(s.fileAfter.size(), 1000u);
+}
+
+TEST(HostileFilesTest, TenMegabyteFileGivesDefaultsAndIsKept) {
+    const std::string huge = "[Main]\nLogin=joe\n" + std::string(10 << 20, 'x') + "\n";
+    Start s = StartWith(huge);
+    EXPECT_EQ(s.login, "");
+    EXPECT_TRUE(s.boxes.empty());
+    EXPECT_EQ(s.fileAfter, huge);
 }
 
 TEST(HostileFilesTest, CrOnlyLineEndsByteOrderMarkAndNoFinalLineEnd) {

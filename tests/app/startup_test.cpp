@@ -2,6 +2,8 @@
 // into the window, and connecting at start-up.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/updater_harness.h"
 
 using namespace testsupport;
@@ -24,6 +26,30 @@ TEST(StartupTest, FirstStartInAnEmptyFolderCreatesTheDefaultFileSilently) {
     EXPECT_EQ(FileMode(h.ConfigPath()), 0600);
     EXPECT_TRUE(h.fakes.boxes.boxes.empty());
     EXPECT_TRUE(h.server.Targets().empty());
+}
+
+TEST(StartupTest, SettingsLiveInTheCurrentDirectoryWhateverItsLengthAndNeverUnderRoot) {
+    UpdaterHarness h;
+    std::string deep = h.dir.Path();
+    for (int i = 0; i < 6; ++i) {
+        deep += "/" + std::string(90, 'd');  // past the 260 bytes of a fixed buffer
+    }
+    std::filesystem::create_directories(deep);
+    {
+        ScopedCurrentDir inDeep(deep);
+        h.Run();
+    }
+    EXPECT_EQ(ReadFile(deep + "/kestrome.cfg"), kDefaultConfig);
+
+    const bool rootHadOne = FileExists("/kestrome.cfg");
+    UpdaterHarness removed;
+    std::filesystem::create_directory(removed.dir.File("gone"));
+    {
+        ScopedCurrentDir inGone(removed.dir.File("gone"));
+        std::filesystem::remove(removed.dir.File("gone"));
+        removed.Run([&] { EXPECT_EQ(removed.Status(), "Idle.."); });
+    }
+    EXPECT_EQ(FileExists("/kestrome.cfg"), rootHadOne) << "nothing may be written under /";
 }
 
 TEST(StartupTest, SavedLoginAndPasswordAreShownEvenWithoutSavePassword) {

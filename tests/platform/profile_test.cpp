@@ -86,12 +86,15 @@ TEST_F(ProfileTest, FirstWriteCreatesThePrivateFile) {
     EXPECT_EQ(FileMode(path), 0600);
 }
 
-TEST_F(ProfileTest, WriteReplacesAValueInPlaceKeepingEverythingElse) {
+TEST_F(ProfileTest, WriteReplacesAValueInPlaceKeepingEverythingElseButOthersAccess) {
     WriteFile(path, "; keep me\n[Main]\nlogin = old\n\nExtra=1\n[Options]\nA=1\n");
-    chmod(path.c_str(), 0640);
+    chmod(path.c_str(), 0764);
     ASSERT_TRUE(WritePrivateProfileString("MAIN", "Login", "new", path));
     EXPECT_EQ(ReadFile(path), "; keep me\n[Main]\nlogin=new\n\nExtra=1\n[Options]\nA=1\n");
-    EXPECT_EQ(FileMode(path), 0640);
+    EXPECT_EQ(FileMode(path), 0700);
+    chmod(path.c_str(), 0644);
+    ASSERT_TRUE(WritePrivateProfileString("MAIN", "Login", "new", path));
+    EXPECT_EQ(FileMode(path), 0600) << "an unchanged file is narrowed too";
 }
 
 TEST_F(ProfileTest, MissingKeyGoesAfterTheLastLineOfItsSection) {
