@@ -49,10 +49,12 @@ bool IsFollowedRedirect(long status) {
 
 struct InternetSession::Impl {
     CURL* curl = nullptr;
+    curl_slist* headers = nullptr;
     ~Impl() {
         if (curl != nullptr) {
             curl_easy_cleanup(curl);
         }
+        curl_slist_free_all(headers);
     }
 };
 
@@ -73,8 +75,13 @@ std::unique_ptr<InternetSession> InternetSession::Open(const std::string& agent,
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeouts.totalMs);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    // A service may move to https and redirect there; nothing else is followed.
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Every request must reach the service, never a cache on the way.
+    impl->headers = curl_slist_append(impl->headers, "Cache-Control: no-cache");
+    impl->headers = curl_slist_append(impl->headers, "Pragma: no-cache");
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, impl->headers);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
     return std::unique_ptr<InternetSession>(new InternetSession(std::move(impl)));
@@ -113,8 +120,8 @@ bool InternetRequest::Read(char* buf, std::size_t size, std::size_t& bytesRead) 
     return true;
 }
 
-// Plain HTTP only: the TLS library is not initialised, which keeps start-up
-// quick and small.
+// Nothing global beyond what plain HTTP needs; libcurl sets up TLS itself the
+// first time a redirect leads to https, which keeps start-up quick and small.
 bool InternetStartup() {
     return curl_global_init(CURL_GLOBAL_NOTHING) == CURLE_OK;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "support/scripted_http_server.h"
 
@@ -97,6 +98,32 @@ TEST_F(InternetSessionTest, FollowsARedirect) {
     auto out = Exchange(Url());
     EXPECT_EQ(out.body, "100 moved here");
     EXPECT_EQ(server.Targets().size(), 2u);
+}
+
+TEST_F(InternetSessionTest, RedirectsLeadToHttpsButToNoOtherSchemeAndNoCacheAnswers) {
+    ScriptedHttpServer elsewhere;
+    elsewhere.SetScript([&](Connection& c) {
+        c.ReadRequest();
+        elsewhere.RecordRequest(c);
+    });
+    server.SetScript([&](Connection& c) {
+        c.ReadRequest();
+        server.RecordRequest(c);
+        const char* scheme = c.Target().ends_with("ftp") ? "ftp" : "https";
+        c.Reply("", 302,
+                std::string("Location: ") + scheme + "://" + elsewhere.HostPort() + "/\r\n");
+    });
+    EXPECT_FALSE(Exchange(Url("/process.php?to=ftp")).opened);
+    EXPECT_FALSE(Exchange(Url("/process.php?to=https")).opened) << "nothing speaks TLS there";
+    for (int i = 0; i < 300 && elsewhere.Heads().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(elsewhere.Heads().size(), 1u) << "only the https redirect is followed";
+    EXPECT_EQ(elsewhere.Heads()[0].substr(0, 1), "\x16") << "the client began a TLS handshake";
+    for (const std::string& head : server.Heads()) {
+        EXPECT_NE(head.find("\r\nCache-Control: no-cache\r\n"), std::string::npos);
+        EXPECT_NE(head.find("\r\nPragma: no-cache\r\n"), std::string::npos);
+    }
 }
 
 TEST_F(InternetSessionTest, RedirectLoopFailsTheOpen) {
