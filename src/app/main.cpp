@@ -19,6 +19,7 @@ constexpr const char* kServiceHost = res::kServiceHost;
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
+    QCoreApplication::setApplicationName(platform::ExecutableName(argv[0]));
     QApplication::setWindowIcon(res::AppIcon());
     platform::QtMessageBoxes messageBoxes;
     platform::QtTimers timers;

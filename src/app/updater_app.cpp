@@ -1,6 +1,7 @@
 #include "app/updater_app.h"
 
 #include "app/updater_dlg.h"
+#include "platform/modal_stack.h"
 #include "res/strings.h"
 
 CUpdaterApp::CUpdaterApp(platform::PlatformServices& services, std::function<bool()> startup)
@@ -26,8 +27,11 @@ bool CUpdaterApp::InitInstance() {
     return false;
 }
 
+// The dialogs and boxes open over the main window go first, then the main
+// window closes as its close box would close it.
 void CUpdaterApp::RequestClose() {
     if (m_pMainWnd != nullptr) {
+        platform::ModalStack::EndNestedLoops();
         m_pMainWnd->PostClose();
     }
 }

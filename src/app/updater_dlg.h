@@ -47,6 +47,7 @@ private:
     void OnDisconnect();
     void OnChangeLogin();
     void OnChangePassword();
+    void UpdateConnectMenu();
     // Enables the Disconnect button and its menu item together.
     void EnableDisconnect(bool enable);
 
@@ -101,6 +102,10 @@ private:
     bool m_bMinimized = false;
     std::unique_ptr<CSystemTray> m_pTray;
     unsigned m_nTrayMessage = 0;
+
+    // True once the stored login and password are in the fields: a close before
+    // then must not overwrite them with the empty fields.
+    bool m_bFieldsFilled = false;
 
     // True while the "enter login name and password" box is open, so that a
     // reconnect firing meanwhile does not open another one.

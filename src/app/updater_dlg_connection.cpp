@@ -14,16 +14,17 @@ namespace {
 
 constexpr std::int64_t kMsPerMinute = 60000;
 
-// Copies text into a fixed buffer, cut to fit without splitting a character.
+// Copies the bytes stored for a field's text into its fixed buffer, cut to fit
+// without splitting a character.
 template <std::size_t N>
 void CopyToBuffer(const QString& text, char (&buf)[N]) {
-    QByteArray bytes = text.toUtf8();
-    qsizetype len = std::min<qsizetype>(bytes.size(), N - 1);
+    const std::string bytes = settings::BytesToStore(text, buf);
+    std::size_t len = std::min(bytes.size(), N - 1);
     while (len > 0 && len < bytes.size() &&
            (static_cast<unsigned char>(bytes[len]) & 0xC0) == 0x80) {
         --len;
     }
-    std::memcpy(buf, bytes.constData(), static_cast<std::size_t>(len));
+    std::memcpy(buf, bytes.data(), len);
     buf[len] = '\0';
 }
 
@@ -45,6 +46,7 @@ void CUpdaterDlg::OnConnect() {
     SetTimer(res::kRefreshTimer, m_nRefreshInterval * kMsPerMinute);
     EnableDisconnect(true);
     m_btnConnect->setEnabled(false);
+    UpdateConnectMenu();
     m_editLogin->setEnabled(false);
     m_editPassword->setEnabled(false);
     SendRequest(m_strUrl);
@@ -54,6 +56,7 @@ void CUpdaterDlg::OnConnect() {
 void CUpdaterDlg::OnDisconnect() {
     KillTimer(res::kRefreshTimer);
     m_btnConnect->setEnabled(true);
+    UpdateConnectMenu();
     EnableDisconnect(false);
     m_editLogin->setEnabled(true);
     m_editPassword->setEnabled(true);
@@ -77,15 +80,20 @@ void CUpdaterDlg::OnTimer(unsigned id) {
     ShowStatus();
 }
 
-// The menu rule: "Connect" is offered when both fields hold text and no
-// request has yet reached the service.
 void CUpdaterDlg::OnChangeLogin() {
     UpdateData(true);
+    UpdateConnectMenu();
+}
+
+// The menu rule: "Connect" is offered exactly when the Connect button is and
+// both fields hold text, so the menu never runs a second Connect.
+void CUpdaterDlg::UpdateConnectMenu() {
     if (!HasMenu()) {
         return;
     }
-    const bool gray = m_strLogin.isEmpty() || m_strPassword.isEmpty() || m_bConnected == 1;
-    EnableMenuItem(res::ID_NETWORK_CONNECT, !gray);
+    const bool offered = m_btnConnect->isEnabled() && !m_editLogin->text().isEmpty() &&
+                         !m_editPassword->text().isEmpty();
+    EnableMenuItem(res::ID_NETWORK_CONNECT, offered);
 }
 
 void CUpdaterDlg::OnChangePassword() {

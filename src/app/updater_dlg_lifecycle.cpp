@@ -20,9 +20,11 @@ bool CUpdaterDlg::OnInitDialog() {
     m_strDirectory = platform::GetCurrentDirectory();
     m_strConfigPath = settings::ConfigPath(m_strDirectory);
     LoadSettings();
-    m_strLogin = QString::fromUtf8(m_szLogin);
-    m_strPassword = QString::fromUtf8(m_szPassword);
+    m_strLogin = settings::StoredText(m_szLogin);
+    m_strPassword = settings::StoredText(m_szPassword);
     ShowStatus();
+    m_bFieldsFilled = true;
+    UpdateConnectMenu();
     if (m_bMinimizeOnStartUp == 1) {
         PostSysCommand(platform::SC_MINIMIZE);
     }
@@ -50,13 +52,19 @@ void CUpdaterDlg::LoadSettings() {
 }
 
 // Writes the login, and the password when it is to be saved, from the fields.
+// Values the user did not edit go back byte for byte.
 void CUpdaterDlg::SaveCredentials() {
+    if (!m_bFieldsFilled) {
+        return;
+    }
     UpdateData(true);
     platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyLogin,
-                                        m_strLogin.toStdString(), m_strConfigPath);
+                                        settings::BytesToStore(m_strLogin, m_szLogin),
+                                        m_strConfigPath);
     if (m_bSavePassword == 1) {
         platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyPassword,
-                                            m_strPassword.toStdString(), m_strConfigPath);
+                                            settings::BytesToStore(m_strPassword, m_szPassword),
+                                            m_strConfigPath);
     }
 }
 
@@ -72,6 +80,7 @@ void CUpdaterDlg::OnClose() {
 
 void CUpdaterDlg::OnDestroy() {
     m_hInternet.reset();
+    m_bFieldsFilled = false;
     // Help opens in the user's browser, which the program does not own, so
     // there is no help window to close here.
     Dialog::OnDestroy();

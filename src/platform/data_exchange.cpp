@@ -60,6 +60,10 @@ QWidget* DataExchange::PrepareControl(int id) {
     return lastControl_;
 }
 
+void DataExchange::ForgetOnDestroy(std::function<void()> forget) {
+    dialog_.boundControls_.push_back(std::move(forget));
+}
+
 void DataExchange::Fail(const QString& message, BoxIcon icon) {
     dialog_.MessageBox(message, icon);
     if (lastControl_ != nullptr) {

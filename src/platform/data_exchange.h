@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "platform/message_boxes.h"
@@ -26,6 +27,8 @@ public:
     QWidget* PrepareControl(int id);
     QWidget* LastControl() const { return lastControl_; }
     void Fail(const QString& message, BoxIcon icon);
+    // Runs forget when the dialog's window is destroyed.
+    void ForgetOnDestroy(std::function<void()> forget);
 
 private:
     Dialog& dialog_;
@@ -39,11 +42,13 @@ private:
 // 32-bit range are clamped to it.
 std::optional<int> ParseDialogInteger(const QString& text);
 
-// Attaches a control member to its widget (first exchange only matters).
+// Attaches a control member to its widget in the window that exists now; the
+// member is forgotten when that window is destroyed.
 template <class W>
 void DDX_Control(DataExchange& dx, int id, W*& member) {
-    if (QWidget* w = dx.PrepareControl(id); w != nullptr && member == nullptr) {
+    if (QWidget* w = dx.PrepareControl(id); w != nullptr && member != w) {
         member = static_cast<W*>(w);
+        dx.ForgetOnDestroy([&member] { member = nullptr; });
     }
 }
 void DDX_Text(DataExchange& dx, int id, QString& value);

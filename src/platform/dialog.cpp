@@ -7,10 +7,12 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <utility>
 
 #include "platform/data_exchange.h"
 #include "platform/dialog_window.h"
 #include "platform/help.h"
+#include "platform/modal_stack.h"
 
 namespace platform {
 
@@ -110,6 +112,7 @@ int Dialog::BuildMenu() {
             QAction* action = menu->addAction(QString::fromUtf8(item.text));
             action->setEnabled(!item.grayed);
             const int command = item.command;
+            action->setObjectName(QString::number(command));
             QObject::connect(action, &QAction::triggered,
                              [this, command] { SendCommand(command); });
             menuItems_[command] = action;
@@ -122,9 +125,17 @@ int Dialog::BuildMenu() {
 
 int Dialog::DoModal(QWidget* owner) {
     ended_ = false;
+    result_ = IDCANCEL;
+    if (ModalStack::IsEnding()) {
+        return result_;  // the program is ending: nothing new opens
+    }
+    ModalScope modal([this] { EndDialog(IDCANCEL); });
     result_ = 0;
+    shown_ = false;
     CreateFromTemplate(owner);
-    window_->setWindowModality(Qt::ApplicationModal);
+    // A dialog over a window blocks that window only, so the tray icon still
+    // answers while it is open.
+    window_->setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     if (OnInitDialog()) {
         FocusFirstTabStop();
     }
@@ -132,6 +143,10 @@ int Dialog::DoModal(QWidget* owner) {
     // must not end it.
     if (!ended_) {
         window_->show();
+        shown_ = true;
+        if (pendingSysCommand_ != 0) {
+            PostSysCommand(std::exchange(pendingSysCommand_, 0));
+        }
         QEventLoop loop;
         modalLoop_ = &loop;
         loop.exec(QEventLoop::DialogExec);
@@ -160,6 +175,7 @@ void Dialog::EndDialog(int result) {
 }
 
 void Dialog::PostQuitMessage() {
+    ModalStack::EndNestedLoops();
     QTimer::singleShot(0, window_.get(), [this] { EndDialog(-1); });
 }
 
@@ -169,6 +185,10 @@ bool Dialog::DestroyWindow() {
     }
     OnDestroy();
     services_.timers.KillAll(this);
+    for (const auto& forget : boundControls_) {
+        forget();
+    }
+    boundControls_.clear();
     controls_.clear();
     menuItems_.clear();
     window_.reset();
@@ -192,7 +212,13 @@ void Dialog::SetForegroundWindow() {
     }
 }
 
+// A system command posted before the window first shows waits until it has:
+// boxes shown while the window is being set up must not handle it.
 void Dialog::PostSysCommand(unsigned nID) {
+    if (!shown_) {
+        pendingSysCommand_ = nID;
+        return;
+    }
     QTimer::singleShot(0, window_.get(), [this, nID] { OnSysCommand(nID, 0); });
 }
 
@@ -380,6 +406,9 @@ void Dialog::OnTimerFired(unsigned id) {
 }
 
 void Dialog::MessageBox(const QString& text, BoxIcon icon) {
+    if (ModalStack::IsEnding()) {
+        return;  // the program is ending: nobody is left to read it
+    }
     services_.messageBoxes.Show(window_.get(), text, services_.appName, icon);
 }
 

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "platform/dialog_template.h"
 #include "platform/notify_icon.h"
@@ -84,7 +86,8 @@ public:
     void SetForegroundWindow() override;
     // Queues the window's close request (the close box, Alt+F4).
     void PostClose();
-    // Queues a system command, as the window manager's buttons deliver them.
+    // Queues a system command, as the window manager's buttons deliver them;
+    // before the window first shows, it waits until it has.
     void PostSysCommand(unsigned nID);
 
     // Shows, hides or restores the window (SW_SHOW, SW_HIDE, SW_RESTORE).
@@ -149,6 +152,10 @@ private:
     std::unique_ptr<DialogWindow> window_;
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> menuItems_;
+    // Forget the control members bound to this window when it is destroyed.
+    std::vector<std::function<void()>> boundControls_;
+    bool shown_ = false;              // the window has been shown by the modal run
+    unsigned pendingSysCommand_ = 0;  // posted before it was
     QEventLoop* modalLoop_ = nullptr;
     bool ended_ = false;
     int result_ = 0;

@@ -3,14 +3,21 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <memory>
 
 #include "platform/dialog.h"
 
@@ -65,8 +72,10 @@ void DialogWindow::changeEvent(QEvent* event) {
 namespace {
 
 // Refuses typing that would make the text longer than the limit, and in a
-// number edit anything but digits. Text set by the program never passes here,
-// so it is never cut; deleting is always possible.
+// number edit anything but digits; text that arrives whole (pasted by key,
+// context menu or middle button, or dropped) keeps what fits, the first
+// characters up to the limit, inserted at the cursor. Text set by the program
+// never passes here, so it is never cut; deleting is always possible.
 class TypingRules : public QObject {
 public:
     TypingRules(QLineEdit* edit, bool digitsOnly)
@@ -78,17 +87,87 @@ public:
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            auto* key = static_cast<QKeyEvent*>(event);
-            if (key->matches(QKeySequence::Paste)) {
-                return Refuses(QGuiApplication::clipboard()->text());
-            }
-            return Refuses(key->text());
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                return OnKey(static_cast<QKeyEvent*>(event));
+            case QEvent::MouseButtonRelease:
+                return OnMiddleClick(static_cast<QMouseEvent*>(event));
+            case QEvent::Drop:
+                return OnDrop(static_cast<QDropEvent*>(event));
+            case QEvent::ContextMenu:
+                return OnContextMenu(static_cast<QContextMenuEvent*>(event));
+            default:
+                return false;
         }
-        return false;
     }
 
 private:
+    bool OnKey(QKeyEvent* key) {
+        if (key->matches(QKeySequence::Paste)) {
+            InsertFitting(QGuiApplication::clipboard()->text());
+            return true;
+        }
+        return Refuses(key->text());
+    }
+
+    bool OnMiddleClick(QMouseEvent* mouse) {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (mouse->button() != Qt::MiddleButton || !clipboard->supportsSelection()) {
+            return false;
+        }
+        edit_->deselect();
+        edit_->setCursorPosition(edit_->cursorPositionAt(mouse->position().toPoint()));
+        InsertFitting(clipboard->text(QClipboard::Selection));
+        return true;
+    }
+
+    bool OnDrop(QDropEvent* drop) {
+        if (!drop->mimeData()->hasText()) {
+            return false;
+        }
+        edit_->deselect();
+        edit_->setCursorPosition(edit_->cursorPositionAt(drop->position().toPoint()));
+        InsertFitting(drop->mimeData()->text());
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        return true;
+    }
+
+    bool OnContextMenu(QContextMenuEvent* event) {
+        std::unique_ptr<QMenu> menu(edit_->createStandardContextMenu());
+        if (auto* paste = menu->findChild<QAction*>("edit-paste")) {
+            QObject::disconnect(paste, &QAction::triggered, nullptr, nullptr);
+            QObject::connect(paste, &QAction::triggered,
+                             [this] { InsertFitting(QGuiApplication::clipboard()->text()); });
+        }
+        menu->exec(event->globalPos());
+        return true;
+    }
+
+    // A single-line edit takes the text's first line, as much of it as fits.
+    void InsertFitting(QString text) {
+        if (edit_->isReadOnly()) {
+            return;
+        }
+        const qsizetype lineEnd = text.indexOf(QRegularExpression("[\r\n]"));
+        if (lineEnd >= 0) {
+            text.truncate(lineEnd);
+        }
+        if (digitsOnly_ &&
+            !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); })) {
+            return;
+        }
+        if (maxChars_ > 0) {
+            text.truncate(std::max<qsizetype>(0, maxChars_ - KeptLength()));
+        }
+        if (!text.isEmpty()) {
+            edit_->insert(text);
+        }
+    }
+
+    // Characters that stay when the selection is replaced.
+    qsizetype KeptLength() const { return edit_->text().size() - edit_->selectedText().size(); }
+
     bool Refuses(const QString& typed) const {
         if (typed.isEmpty() || !typed[0].isPrint()) {
             return false;
@@ -97,8 +176,7 @@ private:
             std::any_of(typed.begin(), typed.end(), [](QChar c) { return !c.isDigit(); })) {
             return true;
         }
-        const qsizetype after = edit_->text().size() - edit_->selectedText().size() + typed.size();
-        return maxChars_ > 0 && after > maxChars_;
+        return maxChars_ > 0 && KeptLength() + typed.size() > maxChars_;
     }
 
     QLineEdit* edit_;

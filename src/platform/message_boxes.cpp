@@ -2,12 +2,15 @@
 
 #include <QMessageBox>
 
+#include "platform/modal_stack.h"
+
 namespace platform {
 
 void QtMessageBoxes::Show(QWidget* owner, const QString& text, const QString& caption,
                           BoxIcon icon) {
     QMessageBox box(icon == BoxIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
                     caption, text, QMessageBox::Ok, owner);
+    ModalScope modal([&box] { box.done(QMessageBox::Ok); });
     box.exec();
 }
 

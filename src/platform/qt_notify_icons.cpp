@@ -7,6 +7,8 @@
 #include <QSystemTrayIcon>
 #include <map>
 
+#include "platform/modal_stack.h"
+
 namespace platform {
 
 namespace {
@@ -127,6 +129,7 @@ int QtNotifyIcons::TrackPopupMenu(const MenuItemTemplate& popup, QPoint at) {
         action->setData(item.command);
         action->setEnabled(!item.grayed);
     }
+    ModalScope modal([&menu] { menu.close(); });
     QAction* chosen = menu.exec(at);
     return chosen != nullptr ? chosen->data().toInt() : 0;
 }

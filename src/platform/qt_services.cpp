@@ -1,6 +1,7 @@
 #include "platform/qt_services.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace platform {
@@ -11,6 +12,10 @@ bool QtShell::Open(const QString& target) {
 
 QTime QtClock::CurrentTime() const {
     return QTime::currentTime();
+}
+
+QString ExecutableName(const char* argv0) {
+    return QFileInfo(QString::fromLocal8Bit(argv0)).completeBaseName();
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "settings/settings_reader.h"
 
+#include <QStringDecoder>
 #include <cstdio>
 #include <cstring>
 
@@ -112,6 +113,16 @@ const char* FlagText(int flag) {
 
 std::string IntervalText(int minutes) {
     return std::to_string(minutes);
+}
+
+QString StoredText(const char* bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+std::string BytesToStore(const QString& text, const char* storedBytes) {
+    return text == StoredText(storedBytes) ? std::string(storedBytes) : text.toStdString();
 }
 
 std::string ConfigPath(const std::string& directory) {

@@ -63,6 +63,14 @@ OptionValues ValidateOptions(OptionText& optionText,
 const char* FlagText(int flag);
 std::string IntervalText(int minutes);
 
+// A stored login or password as text: UTF-8 when its bytes are, else one
+// character per byte (Latin-1), so that a value written in an 8-bit code page
+// shows and goes back unchanged.
+QString StoredText(const char* bytes);
+// The bytes to store for a field's text: the stored bytes themselves while the
+// text is still what they show, else the text in UTF-8.
+std::string BytesToStore(const QString& text, const char* storedBytes);
+
 // The settings file's path for a working directory; relative to the current
 // directory when that directory is unknown (an empty text).
 std::string ConfigPath(const std::string& directory);

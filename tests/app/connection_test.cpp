@@ -91,7 +91,7 @@ TEST(ConnectionTest, UnreachableServiceWithoutReconnectDisconnects) {
         EXPECT_EQ(h.Status(), kUnreachable);
         EXPECT_FALSE(h.Connected());
         EXPECT_FALSE(h.fakes.timers.IsRunning(&h.dlg, res::kReconnectTimer));
-        EXPECT_TRUE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT) == false);
+        EXPECT_TRUE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT));
     });
 }
 
@@ -202,19 +202,28 @@ TEST(ConnectionTest, EmptyFieldsAskOnceAndNeverPileUpBoxes) {
               std::vector<QString>{"Please enter login name and password before connecting."});
 }
 
-TEST(ConnectionTest, ConnectMenuItemFollowsTheFieldsUntilTheServiceAnswers) {
+TEST(ConnectionTest, ConnectMenuItemOffersExactlyWhatTheConnectButtonOffers) {
     UpdaterHarness h;
     h.WriteConfig(Config("", "", ""));
+    h.server.ReplyWith("100127.0.0.1");
     h.Run([&] {
         h.Type(res::IDC_LOGIN, "joe");
         EXPECT_FALSE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT));
         h.Type(res::IDC_PASSWORD, "pw");
         EXPECT_TRUE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT));
-        h.Click(res::IDC_CONNECT);
+        h.Click(res::ID_NETWORK_CONNECT);
+        EXPECT_TRUE(h.Connected());
+        EXPECT_FALSE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT));
+        h.Minutes(2);
+        h.Click(res::ID_NETWORK_CONNECT);  // grayed: nothing happens
+        EXPECT_EQ(h.server.Targets().size(), 1u) << "no second request";
+        EXPECT_EQ(h.fakes.timers.DueIn(res::kRefreshTimer), 3 * 60000) << "timer not restarted";
         h.Click(res::IDC_DISCONNECT);
+        EXPECT_TRUE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT));
         h.Type(res::IDC_PASSWORD, "x");
-        EXPECT_FALSE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT))
-            << "grayed once a reply was read";
+        EXPECT_TRUE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT)) << "still as the button";
+        h.Clear(res::IDC_LOGIN);
+        EXPECT_FALSE(h.dlg.IsMenuItemEnabled(res::ID_NETWORK_CONNECT));
     });
 }
 

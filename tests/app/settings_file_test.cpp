@@ -66,7 +66,7 @@ TEST(SettingsFileTest, QuitAndTrayExitWriteThePasswordWithSavePassword) {
         h.WriteConfig(Config("joe", "", "SavePassword=TRUE\n"));
         int result = h.Run([&] {
             h.Type(res::IDC_PASSWORD, "typed");
-            h.Click(command);
+            command == res::ID_TRAY_EXIT ? h.ChooseFromTray(command) : h.Click(command);
         });
         EXPECT_NE(result, kLeftRunning);
         EXPECT_NE(h.Config().find("Password=typed\n"), std::string::npos) << command;

@@ -16,16 +16,8 @@ protected:
     FakeNotifyIcons& icons = h.fakes.notifyIcons;
 
     QWidget* Window() { return h.dlg.Window(); }
-    void Settle() {
-        for (int i = 0; i < 5; ++i) {
-            QApplication::processEvents();
-        }
-    }
-    // The user minimises the window with the window manager's button.
-    void Minimise() {
-        Window()->showMinimized();
-        Settle();
-    }
+    void Settle() { UpdaterHarness::Settle(); }
+    void Minimise() { h.Minimise(); }
     // The tray object exists exactly while the dialog is hidden to the tray.
     void ExpectInTray(bool inTray) {
         EXPECT_EQ(icons.IconShown(), inTray);

@@ -2,6 +2,7 @@
 // fake boxes, timers, shell and clock, against a scripted server on 127.0.0.1.
 #pragma once
 
+#include <QApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -12,6 +13,7 @@
 #include "app/updater_dlg.h"
 #include "res/resource_ids.h"
 #include "support/fakes.h"
+#include "support/modal.h"
 #include "support/scripted_http_server.h"
 #include "support/temp_dir.h"
 
@@ -63,7 +65,24 @@ public:
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Delete);
     }
-    void Click(int id) { dlg.SendCommand(id); }
+    void Click(int id) { testsupport::Click(dlg.Window(), id); }
+    // Lets the window system's events of the last action arrive.
+    static void Settle() {
+        for (int i = 0; i < 5; ++i) {
+            QApplication::processEvents();
+        }
+    }
+    // The user minimises the window with the window manager's button.
+    void Minimise() {
+        dlg.Window()->showMinimized();
+        Settle();
+    }
+    // The user minimises the window to the tray and chooses from the icon's menu.
+    void ChooseFromTray(int command) {
+        Minimise();
+        fakes.notifyIcons.popupChoice = command;
+        fakes.notifyIcons.Mouse(platform::WM_RBUTTONUP);
+    }
     void Minutes(int m) { fakes.timers.Advance(std::int64_t{m} * 60000); }
 
     TempDir dir;

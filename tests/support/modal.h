@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
@@ -31,8 +32,22 @@ inline void WhenModalOpens(const std::function<void(QWidget*)>& body) {
     });
 }
 
+// Clicks a button or chooses a menu item of a window as a user would: one that
+// is disabled, grayed or hidden does nothing.
 inline void Click(QWidget* window, int id) {
-    Control<QAbstractButton>(window, id)->click();
+    if (auto* button = Control<QAbstractButton>(window, id)) {
+        if (button->isVisible()) {
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
+        return;
+    }
+    if (auto* item = window->findChild<QAction*>(QString::number(id))) {
+        if (window->isVisible() && item->isEnabled()) {
+            item->trigger();
+        }
+        return;
+    }
+    ADD_FAILURE() << "no button or menu item " << id;
 }
 
 }  // namespace testsupport
