@@ -33,12 +33,7 @@ public:
     // Runs the dialog modally; script runs once its loop is running. A dialog
     // the script leaves running is ended after a few turns of the loop.
     int Run(const std::function<void()>& script = [] {}) {
-        QTimer::singleShot(0, [this, script] {
-            dlg.Window()->activateWindow();
-            EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.Window()));
-            script();
-            EndIfStillRunning(3);
-        });
+        WhenShown(script, kShowTurns);
         return dlg.DoModal();
     }
 
@@ -95,6 +90,25 @@ private:
     template <class W>
     W* Edit(int id) const {
         return static_cast<W*>(dlg.GetDlgItem(id));
+    }
+    static constexpr int kShowTurns = 100;
+    // Runs script once the window shows in its own loop (start-up boxes run
+    // loops of their own before that).
+    void WhenShown(const std::function<void()>& script, int turns) {
+        QTimer::singleShot(0, [this, script, turns] {
+            QDialog* w = dlg.Window();
+            if ((w == nullptr || !w->isVisible() || fakes.boxes.open > 0) && turns > 0) {
+                WhenShown(script, turns - 1);
+                return;
+            }
+            if (w == nullptr || dlg.HasEnded()) {
+                return;
+            }
+            w->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+            script();
+            EndIfStillRunning(3);
+        });
     }
     void EndIfStillRunning(int turns) {
         // Tied to the window, so nothing of it outlives the dialog's run.

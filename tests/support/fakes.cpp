@@ -1,17 +1,31 @@
 #include "support/fakes.h"
 
+#include <QEventLoop>
+#include <QTimer>
 #include <limits>
+
+#include "platform/modal_stack.h"
 
 namespace testsupport {
 
+// Like the real box, runs a nested event loop while open: what was posted
+// before, and what whileOpen lets happen, is delivered inside the box. The user
+// dismisses it once whileOpen has run, unless the program closed it first.
 void FakeMessageBoxes::Show(QWidget*, const QString& text, const QString& caption,
                             platform::BoxIcon icon) {
     boxes.push_back({text, caption, icon});
+    const RecordedBox shown = boxes.back();
     ++open;
     maxOpen = std::max(maxOpen, open);
-    if (whileOpen) {
-        whileOpen(boxes.back());
-    }
+    QEventLoop loop;
+    platform::ModalScope modal([&loop] { loop.exit(); });
+    QTimer::singleShot(0, &loop, [this, shown, &loop] {
+        if (whileOpen) {
+            whileOpen(shown);
+        }
+        loop.exit();
+    });
+    loop.exec();
     --open;
 }
 

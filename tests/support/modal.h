@@ -19,11 +19,16 @@ W* Control(QWidget* window, int id) {
     return window->findChild<W*>(QString::number(id));
 }
 
-// Runs body inside the next modal loop that opens, with its window; the body
-// must end that dialog (or the dialog ends itself).
-inline void WhenModalOpens(const std::function<void(QWidget*)>& body) {
-    QTimer::singleShot(0, [body] {
+// Runs body inside the next modal dialog that opens, with its window, once it
+// shows (boxes shown while it is set up run loops of their own before that);
+// the body must end that dialog (or the dialog ends itself).
+inline void WhenModalOpens(const std::function<void(QWidget*)>& body, int turns = 100) {
+    QTimer::singleShot(0, [body, turns] {
         QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr && turns > 0) {
+            WhenModalOpens(body, turns - 1);
+            return;
+        }
         if (modal == nullptr || !QTest::qWaitForWindowActive(modal)) {
             ADD_FAILURE() << "no active modal dialog";
             return;
