@@ -22,19 +22,24 @@ W* Control(QWidget* window, int id) {
 // Runs body inside the next modal dialog that opens, with its window, once it
 // shows (boxes shown while it is set up run loops of their own before that);
 // the body must end that dialog (or the dialog ends itself).
-inline void WhenModalOpens(const std::function<void(QWidget*)>& body, int turns = 100) {
-    QTimer::singleShot(0, [body, turns] {
+inline void WhenModalOpensOver(QWidget* before, const std::function<void(QWidget*)>& body,
+                               int turns) {
+    QTimer::singleShot(0, [body, turns, before] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr && turns > 0) {
-            WhenModalOpens(body, turns - 1);
+        if ((modal == nullptr || modal == before || !modal->isVisible()) && turns > 0) {
+            WhenModalOpensOver(before, body, turns - 1);
             return;
         }
-        if (modal == nullptr || !QTest::qWaitForWindowActive(modal)) {
+        if (modal == nullptr || modal == before || !QTest::qWaitForWindowActive(modal)) {
             ADD_FAILURE() << "no active modal dialog";
             return;
         }
         body(modal);
     });
+}
+
+inline void WhenModalOpens(const std::function<void(QWidget*)>& body) {
+    WhenModalOpensOver(QApplication::activeModalWidget(), body, 100);
 }
 
 // Clicks a button or chooses a menu item of a window as a user would: one that
