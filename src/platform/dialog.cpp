@@ -134,8 +134,8 @@ int Dialog::DoModal(QWidget* owner) {
     shown_ = false;
     CreateFromTemplate(owner);
     // A dialog over a window blocks that window only, so the tray icon still
-    // answers while it is open.
-    window_->setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    // answers while it is open; a dialog of its own blocks nothing.
+    window_->setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::NonModal);
     if (OnInitDialog()) {
         FocusFirstTabStop();
     }
@@ -271,6 +271,15 @@ void Dialog::ShowWindow(int nCmdShow) {
         w->activateWindow();
     }
     changingState_ = false;
+}
+
+// A dialog left open over the window comes back on top of it.
+void Dialog::RaiseOpenModal() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != window_.get() && modal->isVisible()) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 bool Dialog::IsIconic() const {

@@ -63,6 +63,11 @@ void DialogWindow::closeEvent(QCloseEvent* event) {
 
 void DialogWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
+    // As on the desktop the program was written for: activating a window that
+    // a dialog blocks activates that dialog.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        dialog_.RaiseOpenModal();
+    }
     if (event->type() == QEvent::WindowStateChange) {
         auto* change = static_cast<QWindowStateChangeEvent*>(event);
         dialog_.OnWindowStateChanged(change->oldState() & Qt::WindowMinimized);
