@@ -134,8 +134,10 @@ int Dialog::DoModal(QWidget* owner) {
     shown_ = false;
     CreateFromTemplate(owner);
     // A dialog over a window blocks that window only, so the tray icon still
-    // answers while it is open; a dialog of its own blocks nothing.
-    window_->setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::NonModal);
+    // answers while it is open; the application's own window blocks nothing.
+    window_->setWindowModality(template_.appWindow ? Qt::NonModal
+                               : owner != nullptr  ? Qt::WindowModal
+                                                   : Qt::ApplicationModal);
     if (OnInitDialog()) {
         FocusFirstTabStop();
     }

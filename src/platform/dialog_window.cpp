@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -138,12 +139,16 @@ private:
         return true;
     }
 
+    // The edit's own menu, its Paste keeping what fits like the keys do.
     bool OnContextMenu(QContextMenuEvent* event) {
         std::unique_ptr<QMenu> menu(edit_->createStandardContextMenu());
-        if (auto* paste = menu->findChild<QAction*>("edit-paste")) {
-            QObject::disconnect(paste, &QAction::triggered, nullptr, nullptr);
-            QObject::connect(paste, &QAction::triggered,
-                             [this] { InsertFitting(QGuiApplication::clipboard()->text()); });
+        const QString pasteText = QCoreApplication::translate("QLineEdit", "&Paste");
+        for (QAction* action : menu->actions()) {
+            if (action->text().section('\t', 0, 0) == pasteText) {
+                QObject::disconnect(action, &QAction::triggered, nullptr, nullptr);
+                QObject::connect(action, &QAction::triggered,
+                                 [this] { InsertFitting(QGuiApplication::clipboard()->text()); });
+            }
         }
         menu->exec(event->globalPos());
         return true;

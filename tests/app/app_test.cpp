@@ -5,13 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTimer>
 
 #include "app/updater_harness.h"
+#include "platform/qt_services.h"
+#include "support/modal.h"
 
 using namespace testsupport;
 
 namespace {
+
+TEST(AppTest, TheProgramIsNamedAsStartedWithoutTheExtension) {
+    EXPECT_EQ(platform::ExecutableName("/opt/links/Kestrome-1.2.bin"), "Kestrome-1.2");
+    EXPECT_EQ(platform::ExecutableName("./kestrome"), "kestrome");
+}
 
 TEST(AppTest, FailedNetworkStartShowsTheMessageAndCreatesNoWindowOrFile) {
     TempDir dir;
@@ -26,19 +34,79 @@ TEST(AppTest, FailedNetworkStartShowsTheMessageAndCreatesNoWindowOrFile) {
     EXPECT_FALSE(FileExists(dir.File("kestrome.cfg")));
 }
 
-TEST(AppTest, CloseRequestFromOutsideSavesAndEndsTheProgram) {
+// The program started on a settings file, as main() starts it.
+struct Program {
     TempDir dir;
-    ScopedCurrentDir cwd(dir.Path());
-    WriteFile(dir.File("kestrome.cfg"), Config("", "", "SavePassword=TRUE\n"));
+    ScopedCurrentDir cwd{dir.Path()};
     TestServices fakes;
-    CUpdaterApp app(fakes.services);
+    CUpdaterApp app{fakes.services};
+
+    std::string RunOn(const std::string& config) {
+        WriteFile(dir.File("kestrome.cfg"), config);
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "a dialog outlived the program";
+        return ReadFile(dir.File("kestrome.cfg"));
+    }
+    // The main window, once it shows.
+    static QWidget* MainWindow() {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->windowTitle() == "Kestrome") {
+                return w;
+            }
+        }
+        return nullptr;
+    }
+};
+
+TEST(AppTest, CloseRequestFromOutsideSavesAndEndsTheProgram) {
+    Program p;
     QTimer::singleShot(0, [&] {
-        auto* login = QApplication::activeModalWidget()->findChildren<QLineEdit*>().at(0);
+        auto* login = Control<QLineEdit>(Program::MainWindow(), res::IDC_LOGIN);
         login->setText("ann");
-        app.RequestClose();
+        p.app.RequestClose();
     });
-    EXPECT_FALSE(app.InitInstance());
-    EXPECT_NE(ReadFile(dir.File("kestrome.cfg")).find("Login=ann\n"), std::string::npos);
+    EXPECT_NE(p.RunOn(Config("", "", "SavePassword=TRUE\n")).find("Login=ann\n"),
+              std::string::npos);
+}
+
+TEST(AppTest, CloseRequestWhileABoxIsOpenEndsItFirstAndLosesNothing) {
+    {
+        SCOPED_TRACE("a settings message at start-up, before the fields are filled");
+        Program p;
+        p.fakes.boxes.whileOpen = [&](const RecordedBox&) { p.app.RequestClose(); };
+        const std::string config =
+            Config("keep", "pw", "SavePassword=TRUE\nAttemptReconnect=zz\nConnectOnStartUp=zz\n");
+        EXPECT_EQ(p.RunOn(config), config +
+                                       "MinimizeOnStartUp=FALSE\nRefreshInterval=5\n"
+                                       "ConnectRetryInterval=5\n");
+        EXPECT_EQ(p.fakes.boxes.boxes.size(), 1u) << "nothing opens once the program ends";
+    }
+    {
+        SCOPED_TRACE("the login prompt of a connect at start-up");
+        Program p;
+        p.fakes.boxes.whileOpen = [&](const RecordedBox&) { p.app.RequestClose(); };
+        const std::string file = p.RunOn(Config("joe", "", "ConnectOnStartUp=TRUE\n"));
+        EXPECT_NE(file.find("Login=joe\n"), std::string::npos);
+        EXPECT_EQ(p.fakes.boxes.Texts(),
+                  std::vector<QString>{"Please enter login name and password before connecting."});
+    }
+}
+
+TEST(AppTest, CloseRequestWhileOptionsOrAboutIsOpenClosesItThenTheProgram) {
+    for (int command : {res::IDC_OPTIONS, res::ID_HELP_ABOUT}) {
+        SCOPED_TRACE(command);
+        Program p;
+        bool dialogOpened = false;
+        QTimer::singleShot(0, [&] {
+            WhenModalOpens([&](QWidget*) {
+                dialogOpened = true;
+                p.app.RequestClose();
+            });
+            Click(Program::MainWindow(), command);
+        });
+        EXPECT_NE(p.RunOn(Config("ann", "", "")).find("Login=ann\n"), std::string::npos);
+        EXPECT_TRUE(dialogOpened);
+    }
 }
 
 }  // namespace

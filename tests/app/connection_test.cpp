@@ -2,7 +2,10 @@
 // reconnect timers, and the Connect menu rule.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+
 #include "app/updater_harness.h"
+#include "support/modal.h"
 
 using namespace testsupport;
 
@@ -159,15 +162,38 @@ TEST(ConnectionTest, DisconnectWithoutReconnectStopsAnArmedReconnectTimer) {
         h.Click(res::IDC_DISCONNECT);
         EXPECT_TRUE(h.fakes.timers.IsRunning(&h.dlg, res::kReconnectTimer));
         EXPECT_FALSE(h.fakes.timers.IsRunning(&h.dlg, res::kRefreshTimer));
+        WhenModalOpens([&](QWidget* options) {
+            QTest::mouseClick(Control<QCheckBox>(options, res::IDC_ATTEMPT_RECONNECT),
+                              Qt::LeftButton);
+            Click(options, res::IDCANCEL);  // Save Settings
+            Click(options, res::IDOK);
+        });
+        h.Click(res::IDC_OPTIONS);
+        h.Click(res::IDC_CONNECT);
+        EXPECT_TRUE(h.fakes.timers.IsRunning(&h.dlg, res::kReconnectTimer)) << "still armed";
+        h.Click(res::IDC_DISCONNECT);
+        EXPECT_EQ(h.Status(), "Information Updated. \r\n9:5:7 \r\n");
+        EXPECT_FALSE(h.fakes.timers.IsRunning(&h.dlg, res::kReconnectTimer));
     });
-    UpdaterHarness off;
-    StartWith(off, "");
-    off.Run([&] {
-        off.Click(res::IDC_CONNECT);
-        off.Click(res::IDC_DISCONNECT);
-        EXPECT_EQ(off.Status(), "Information Updated. \r\n9:5:7 \r\n");
-        EXPECT_FALSE(off.fakes.timers.IsRunning(&off.dlg, res::kReconnectTimer));
-    });
+}
+
+TEST(ConnectionTest, EndingRepliesWithReconnectArmTheTimerAtItsFullLength) {
+    for (const char* code : {"101", "102", "103"}) {
+        SCOPED_TRACE(code);
+        UpdaterHarness h;
+        StartWith(h, "AttemptReconnect=TRUE\nRefreshInterval=9999\nConnectRetryInterval=9999\n");
+        h.server.ReplyWith("100127.0.0.1");
+        h.Run([&] {
+            h.Click(res::IDC_CONNECT);
+            EXPECT_EQ(h.fakes.timers.PeriodOf(res::kRefreshTimer), 599'940'000);
+            h.server.ReplyWith(code);
+            h.Minutes(9999);
+            EXPECT_FALSE(h.Connected());
+            EXPECT_TRUE(h.Status().endsWith(" \r\n" + kReconnectLine)) << h.Status().toStdString();
+            EXPECT_EQ(h.Status().count(kReconnectLine), 1);
+            EXPECT_EQ(h.fakes.timers.PeriodOf(res::kReconnectTimer), 599'940'000);
+        });
+    }
 }
 
 TEST(ConnectionTest, FailedReadAfterAnEarlierReplyKeepsTheConnection) {
@@ -194,7 +220,10 @@ TEST(ConnectionTest, EmptyFieldsAskOnceAndNeverPileUpBoxes) {
     h.Run([&] {
         h.Click(res::IDC_CONNECT);  // unreachable: the reconnect timer is armed
         h.Clear(res::IDC_PASSWORD);
-        h.fakes.boxes.whileOpen = [&](const RecordedBox&) { h.Minutes(3); };
+        h.fakes.boxes.whileOpen = [&](const RecordedBox&) {
+            EXPECT_EQ(h.Status(), kUnreachable + kReconnectLine + "Attempting to reconnect.. \r\n");
+            h.Minutes(3);
+        };
         h.Minutes(1);
     });
     EXPECT_EQ(h.fakes.boxes.maxOpen, 1);

@@ -122,4 +122,27 @@ TEST(SettingsFileTest, ReadOnlyFileIsNotReportedAndTheProgramGoesOn) {
     EXPECT_TRUE(h.fakes.boxes.boxes.empty());
 }
 
+TEST(SettingsFileTest, ValuesWrittenInAnEightBitCodePageGoBackByteForByte) {
+    UpdaterHarness h;
+    const std::string stored = Config("M\xFCller", "p\xE4ss", "SavePassword=TRUE\n");
+    h.WriteConfig(stored);
+    h.Run([&] {
+        EXPECT_EQ(h.Field(res::IDC_LOGIN), QString::fromUtf8("M\u00FCller"));
+        EXPECT_EQ(h.Field(res::IDC_PASSWORD), QString::fromUtf8("p\u00E4ss"));
+        h.Click(res::IDC_CONNECT);
+        h.Click(res::IDC_DISCONNECT);
+        h.Click(res::ID_NETWORK_QUIT);
+    });
+    EXPECT_NE(h.Config().find("Login=M\xFCller\nPassword=p\xE4ss\n"), std::string::npos);
+
+    UpdaterHarness edited;
+    edited.WriteConfig(stored);
+    edited.Run([&] {
+        edited.Type(res::IDC_LOGIN, QString::fromUtf8("\u00E9"));
+        edited.Click(res::ID_NETWORK_QUIT);
+    });
+    EXPECT_NE(edited.Config().find("Login=\xC3\xA9\n"), std::string::npos)
+        << "an edited value (typed over the selected text) is stored in UTF-8";
+}
+
 }  // namespace

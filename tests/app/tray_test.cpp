@@ -106,6 +106,22 @@ TEST_F(TrayTest, MinimizeAndConnectOnStartUpConnectFirst) {
     });
 }
 
+TEST_F(TrayTest, MinimizeOnStartUpWaitsUntilTheStartUpBoxesAreDismissed) {
+    h.WriteConfig(Config("joe", "", "MinimizeOnStartUp=TRUE\nConnectOnStartUp=TRUE\n"));
+    h.fakes.boxes.whileOpen = [&](const RecordedBox&) {
+        EXPECT_FALSE(icons.IconShown()) << "no icon while the start-up box is open";
+    };
+    h.Run([&] {
+        Settle();
+        ExpectInTray(true);
+        EXPECT_EQ(icons.calls.size(), 1u) << "one icon";
+        icons.Mouse(WM_LBUTTONDBLCLK);
+        Settle();
+        ExpectInTray(false);
+    });
+    EXPECT_EQ(h.fakes.boxes.boxes.size(), 1u);
+}
+
 TEST_F(TrayTest, WithoutANotificationAreaTheWindowStaysOnTheTaskBar) {
     icons.available = false;
     h.Run([&] {
