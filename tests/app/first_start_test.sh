@@ -7,13 +7,15 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
 
+expected=$'[Main]\nLogin=\nPassword=\n[Options]\nSavePassword=FALSE\nAttemptReconnect=FALSE\nMinimizeOnStartUp=FALSE\nConnectOnStartUp=FALSE\nRefreshInterval=5\nConnectRetryInterval=5'
 "$program" &
 pid=$!
-for _ in $(seq 100); do
-    [ -s kestrome.cfg ] && break
-    sleep 0.1
+# The first start writes its eight keys one replacement at a time: wait for the
+# last one rather than for any content.
+for _ in $(seq 200); do
+    grep -q '^ConnectRetryInterval=' kestrome.cfg 2>/dev/null && break
+    sleep 0.05
 done
-expected=$'[Main]\nLogin=\nPassword=\n[Options]\nSavePassword=FALSE\nAttemptReconnect=FALSE\nMinimizeOnStartUp=FALSE\nConnectOnStartUp=FALSE\nRefreshInterval=5\nConnectRetryInterval=5'
 if [ "$(cat kestrome.cfg)" != "$expected" ]; then
     echo "unexpected settings file:"; cat kestrome.cfg; kill "$pid"; exit 1
 fi
