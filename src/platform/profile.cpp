@@ -469,7 +469,7 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
         }
     }
     std::size_t len = FittingLength(value, size - 1);
-    std::memcpy(buf, value.data(), len);
+    value.copy(buf, len);
     buf[len] = '\0';
     return len;
 }
