@@ -124,12 +124,11 @@ int Dialog::BuildMenu() {
 }
 
 int Dialog::DoModal(QWidget* owner) {
-    ended_ = false;
-    result_ = IDCANCEL;
     if (ModalStack::IsEnding()) {
-        return result_;  // the program is ending: nothing new opens
+        return IDCANCEL;  // the program is ending: nothing new opens
     }
     ModalScope modal([this] { EndDialog(IDCANCEL); });
+    ended_ = false;
     result_ = 0;
     shown_ = false;
     CreateFromTemplate(owner);
