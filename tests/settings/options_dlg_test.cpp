@@ -109,6 +109,15 @@ TEST_F(OptionsDlgTest, ChangeEnablesSaveWhichWritesAllSixAndStaysOpen) {
     });
     EXPECT_NE(Config().find("ConnectRetryInterval=5\n"), std::string::npos)
         << "the unsaved change is lost";
+    Open([&](QWidget* w) {
+        SCOPED_TRACE("the second opening shows what was saved and saves again");
+        EXPECT_TRUE(Box(w, res::IDC_ATTEMPT_RECONNECT)->isChecked());
+        EXPECT_EQ(Edit(w, res::IDC_REFRESH_INTERVAL)->text(), "17");
+        EXPECT_FALSE(SaveEnabled(w));
+        Box(w, res::IDC_SAVE_PASSWORD)->click();
+        Click(w, res::IDCANCEL);
+    });
+    EXPECT_NE(Config().find("SavePassword=TRUE\n"), std::string::npos);
 }
 
 TEST_F(OptionsDlgTest, EscapeAndTheCloseBoxSaveAndNeverClose) {
@@ -125,6 +134,15 @@ TEST_F(OptionsDlgTest, EscapeAndTheCloseBoxSaveAndNeverClose) {
         EXPECT_NE(Config().find("ConnectOnStartUp=TRUE\n"), std::string::npos);
     });
     EXPECT_EQ(result, res::IDOK) << "only OK closes";
+    result = Open([&](QWidget* w) {
+        SCOPED_TRACE("the second opening");
+        EXPECT_TRUE(Box(w, res::IDC_MINIMIZE_ON_STARTUP)->isChecked());
+        Box(w, res::IDC_MINIMIZE_ON_STARTUP)->click();
+        QTest::keyClick(w, Qt::Key_Escape);
+        EXPECT_TRUE(w->isVisible());
+    });
+    EXPECT_EQ(result, res::IDOK);
+    EXPECT_NE(Config().find("MinimizeOnStartUp=FALSE\n"), std::string::npos);
 }
 
 TEST_F(OptionsDlgTest, OutOfRangeSaveWritesTheNumberAndOkRefusesToClose) {
@@ -173,6 +191,13 @@ TEST_F(OptionsDlgTest, EightDigitNumberIsWrittenInFull) {
         SetText(w, res::IDC_REFRESH_INTERVAL, "5");
     });
     EXPECT_NE(Config().find("RefreshInterval=123456789\n"), std::string::npos);
+    Open([&](QWidget* w) {
+        SCOPED_TRACE("opened again, the out-of-range value shows as the default");
+        EXPECT_EQ(Edit(w, res::IDC_REFRESH_INTERVAL)->text(), "5");
+    });
+    EXPECT_EQ(fakes.boxes.Texts().back(),
+              "The RefreshInterval does not have a valid value in your .cfg file - reseting to "
+              "default");
 }
 
 TEST_F(OptionsDlgTest, HelpKeyAsksForTheOptionsContext) {
