@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "platform/dialog.h"
+#include "platform/modal_stack.h"
 
 namespace platform {
 
@@ -150,6 +151,7 @@ private:
                                  [this] { InsertFitting(QGuiApplication::clipboard()->text()); });
             }
         }
+        ModalScope modal([&menu] { menu->close(); });
         menu->exec(event->globalPos());
         return true;
     }
