@@ -56,9 +56,17 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         st.st_size > kMaxFileSize) {
         return std::nullopt;
     }
-    std::string content(static_cast<std::size_t>(kMaxFileSize) + 1, '\0');
+    constexpr auto kMax = static_cast<std::size_t>(kMaxFileSize);
+    // One byte more than the file holds, so that growth while reading shows.
+    std::string content(static_cast<std::size_t>(st.st_size) + 1, '\0');
     std::size_t total = 0;
-    while (total < content.size()) {
+    for (;;) {
+        if (total == content.size()) {
+            if (total > kMax) {
+                return std::nullopt;  // it grew past any settings file while being read
+            }
+            content.resize(std::min(2 * total, kMax + 1));
+        }
         ssize_t n = read(fd.get(), content.data() + total, content.size() - total);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -71,11 +79,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
         }
         total += static_cast<std::size_t>(n);
     }
-    if (total > static_cast<std::size_t>(kMaxFileSize)) {
-        return std::nullopt;  // it grew while being read
-    }
     content.resize(total);
-    content.shrink_to_fit();
     return content;
 }
 
