@@ -36,6 +36,7 @@ protected:
     void OnTimer(unsigned id) override;
     void OnSysCommand(unsigned nID, platform::LPARAM lParam) override;
     bool DestroyWindow() override;
+    void OnTrayIconShown(bool shown) override;
     void OnDestroy() override;
 
 private:

@@ -35,6 +35,14 @@ void CUpdaterDlg::UpdateVisibility() {
     ShowWindow(m_bMinimized ? platform::SW_HIDE : platform::SW_SHOW);
 }
 
+// A hidden window whose icon left with the tray host would be out of reach:
+// it waits minimised on the task bar until a host shows the icon again.
+void CUpdaterDlg::OnTrayIconShown(bool shown) {
+    if (m_bMinimized) {
+        ShowWindow(shown ? platform::SW_HIDE : platform::SW_SHOWMINIMIZED);
+    }
+}
+
 void CUpdaterDlg::OnRestore() {
     ShowWindow(platform::SW_RESTORE);
     m_bMinimized = false;

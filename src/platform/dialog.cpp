@@ -263,7 +263,9 @@ void Dialog::ShowWindow(int nCmdShow) {
         return;
     }
     changingState_ = true;
-    if (nCmdShow == SW_RESTORE) {
+    if (nCmdShow == SW_SHOWMINIMIZED) {
+        w->showMinimized();
+    } else if (nCmdShow == SW_RESTORE) {
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     }
     if (!w->isVisible()) {

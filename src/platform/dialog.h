@@ -40,6 +40,7 @@ inline constexpr unsigned SC_RESTORE = 0xF120;
 
 // ShowWindow commands.
 inline constexpr int SW_HIDE = 0;
+inline constexpr int SW_SHOWMINIMIZED = 2;
 inline constexpr int SW_SHOW = 5;
 inline constexpr int SW_RESTORE = 9;
 
@@ -84,13 +85,16 @@ public:
     void SendCommand(int id, int code = BN_CLICKED) override;
     void PostCommand(int id) override;
     void SetForegroundWindow() override;
+    // A dialog without a tray icon ignores the icon's comings and goings.
+    void OnTrayIconShown(bool) override {}
     // Queues the window's close request (the close box, Alt+F4).
     void PostClose();
     // Queues a system command, as the window manager's buttons deliver them;
     // before the window first shows, it waits until it has.
     void PostSysCommand(unsigned nID);
 
-    // Shows, hides or restores the window (SW_SHOW, SW_HIDE, SW_RESTORE).
+    // Shows, hides, minimises or restores the window (SW_SHOW, SW_HIDE,
+    // SW_SHOWMINIMIZED, SW_RESTORE).
     void ShowWindow(int nCmdShow);
     bool IsIconic() const;
 

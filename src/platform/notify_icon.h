@@ -32,11 +32,13 @@ inline constexpr unsigned NIF_TIP = 4;
 unsigned RegisterWindowMessage(const char* name);
 
 // A window that receives the icon's messages: the callback message and
-// "TaskbarCreated".
+// "TaskbarCreated", and hears when the tray host that showed its icon went
+// away.
 class NotifyWindow {
 public:
     virtual ~NotifyWindow() = default;
     virtual LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) = 0;
+    virtual void OnTrayHostGone() = 0;
 };
 
 // A window that receives commands (the main dialog).
@@ -48,6 +50,9 @@ public:
     // Queues the command.
     virtual void PostCommand(int id) = 0;
     virtual void SetForegroundWindow() = 0;
+    // The tray icon went away with its host (false), or a host showed it again
+    // (true).
+    virtual void OnTrayIconShown(bool shown) = 0;
 };
 
 // The shell's first version of the notification data.
@@ -75,6 +80,11 @@ public:
     virtual QPoint CursorPos() const = 0;
     // Shows the popup at a screen position; the chosen item's command, or 0.
     virtual int TrackPopupMenu(const MenuItemTemplate& popup, QPoint at) = 0;
+    // The menu that hosts which show an icon's menu themselves (D-Bus trays)
+    // offer for the icon; a choice is posted to owner as a command. Set before
+    // the add; a host where the program pops up its own menu never shows it.
+    virtual void SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup,
+                             CommandTarget& owner) = 0;
 };
 
 }  // namespace platform

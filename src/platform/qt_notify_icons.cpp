@@ -1,6 +1,7 @@
 #include "platform/qt_notify_icons.h"
 
 #include <qpa/qplatformnativeinterface.h>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
@@ -28,11 +29,28 @@ unsigned MouseMessage(QSystemTrayIcon::ActivationReason reason) {
     }
 }
 
+// Sends the icon's callback message with a mouse message, as the shell would.
+std::function<void()> Notifier(const NotifyIconData& data, unsigned mouseMessage) {
+    return [window = data.hWnd, id = data.uID, message = data.uCallbackMessage, mouseMessage] {
+        window->WindowProc(message, id, mouseMessage);
+    };
+}
+
+// The D-Bus host is asked first: Qt's own QSystemTrayIcon decides once per
+// run whether that host exists, so it only ever learns that none does, and
+// then serves XEmbed trays.
+bool XEmbedTrayPresent() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 }  // namespace
 
-QtNotifyIcons::QtNotifyIcons() : listener_([this] { OnTrayHostChanged(); }) {
-    // On X11 the platform announces a tray host that appears anew; elsewhere
-    // there is no such announcement.
+QtNotifyIcons::QtNotifyIcons(const QDBusConnection& bus)
+    : bus_(bus),
+      listener_([this] { OnTrayHostChanged(); }),
+      hostWatch_(bus, [this] { OnTrayHostChanged(); }) {
+    // On X11 the platform announces an XEmbed tray host that appears anew or
+    // goes; elsewhere there is no such announcement.
     QObject* native = QGuiApplication::platformNativeInterface();
     if (native != nullptr &&
         native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0) {
@@ -41,9 +59,30 @@ QtNotifyIcons::QtNotifyIcons() : listener_([this] { OnTrayHostChanged(); }) {
     }
 }
 
-// A tray host that appears anew counts as "TaskbarCreated" for every window.
+QtNotifyIcons::~QtNotifyIcons() {
+    for (auto& [key, icon] : icons_) {
+        delete icon.xembed;
+        delete icon.dbus;
+    }
+}
+
+// A window whose icon's host went away hears it; then, when a host is there,
+// every window hears "TaskbarCreated" and adds its icon again.
 void QtNotifyIcons::OnTrayHostChanged() {
-    if (!IsAvailable()) {
+    const bool dbusHost = StatusNotifierHostPresent(bus_);
+    const bool xembedHost = !dbusHost && XEmbedTrayPresent();
+    std::set<NotifyWindow*> lost;
+    for (const auto& [key, icon] : icons_) {
+        if ((icon.dbus != nullptr && !dbusHost) || (icon.xembed != nullptr && !xembedHost)) {
+            lost.insert(key.first);
+        }
+    }
+    for (NotifyWindow* window : lost) {
+        if (windows_.contains(window)) {
+            window->OnTrayHostGone();
+        }
+    }
+    if (!dbusHost && !xembedHost) {
         return;
     }
     static const unsigned taskbarCreated = RegisterWindowMessage("TaskbarCreated");
@@ -55,14 +94,8 @@ void QtNotifyIcons::OnTrayHostChanged() {
     }
 }
 
-QtNotifyIcons::~QtNotifyIcons() {
-    for (auto& [key, icon] : icons_) {
-        delete icon;
-    }
-}
-
 bool QtNotifyIcons::IsAvailable() const {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return StatusNotifierHostPresent(bus_) || XEmbedTrayPresent();
 }
 
 void QtNotifyIcons::CreateWindow(NotifyWindow* window) {
@@ -71,51 +104,112 @@ void QtNotifyIcons::CreateWindow(NotifyWindow* window) {
 
 void QtNotifyIcons::DestroyWindow(NotifyWindow* window) {
     windows_.erase(window);
-    std::erase_if(icons_, [window](auto& entry) {
-        if (entry.first.first != window) {
-            return false;
+    for (auto it = icons_.begin(); it != icons_.end();) {
+        if (it->first.first == window) {
+            Discard(it->second);
+            it = icons_.erase(it);
+        } else {
+            ++it;
         }
-        entry.second->hide();
-        entry.second->deleteLater();
-        return true;
-    });
+    }
 }
 
 bool QtNotifyIcons::Add(const NotifyIconData& data) {
-    if (!IsAvailable() || data.hWnd == nullptr) {
+    if (data.hWnd == nullptr) {
         return false;
     }
-    QSystemTrayIcon*& icon = icons_[{data.hWnd, data.uID}];
-    if (icon == nullptr) {
-        icon = new QSystemTrayIcon();
-        NotifyWindow* window = data.hWnd;
-        const unsigned id = data.uID;
-        const unsigned message = data.uCallbackMessage;
-        QObject::connect(icon, &QSystemTrayIcon::activated,
-                         [window, id, message](QSystemTrayIcon::ActivationReason reason) {
+    Icon& icon = icons_[{data.hWnd, data.uID}];
+    const bool added = StatusNotifierHostPresent(bus_) ? ShowOnDBusHost(icon, data)
+                       : XEmbedTrayPresent()           ? ShowOnXEmbedHost(icon, data)
+                                                       : false;
+    if (!added) {
+        Discard(icon);
+    }
+    return added;
+}
+
+// The host's click is the double-click of an XEmbed tray (no host makes
+// double-clicks), and the host shows the exported menu itself; a host that
+// asks the program for its menu gets the right button's popup.
+bool QtNotifyIcons::ShowOnDBusHost(Icon& icon, const NotifyIconData& data) {
+    if (icon.xembed != nullptr) {
+        Discard(icon);
+    }
+    if (icon.dbus == nullptr) {
+        CommandTarget* owner = icon.menuOwner;
+        StatusNotifierItem::Handlers handlers{
+            Notifier(data, WM_LBUTTONDBLCLK), Notifier(data, WM_RBUTTONUP),
+            [owner](int command) { owner->PostCommand(command); }};
+        icon.dbus =
+            new StatusNotifierItem(bus_, QCoreApplication::applicationName(), std::move(handlers));
+        if (owner != nullptr) {
+            icon.dbus->SetMenu(icon.hostMenu);
+        }
+    }
+    if (data.uFlags & NIF_ICON) {
+        icon.dbus->SetIcon(data.hIcon);
+    }
+    if (data.uFlags & NIF_TIP) {
+        icon.dbus->SetToolTip(data.szTip);
+    }
+    return icon.dbus->Register();
+}
+
+bool QtNotifyIcons::ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data) {
+    if (icon.dbus != nullptr) {
+        Discard(icon);
+    }
+    if (icon.xembed == nullptr) {
+        icon.xembed = new QSystemTrayIcon();
+        QObject::connect(icon.xembed, &QSystemTrayIcon::activated,
+                         [window = data.hWnd, id = data.uID, message = data.uCallbackMessage](
+                             QSystemTrayIcon::ActivationReason reason) {
                              window->WindowProc(message, id, MouseMessage(reason));
                          });
     }
     if (data.uFlags & NIF_ICON) {
-        icon->setIcon(data.hIcon);
+        icon.xembed->setIcon(data.hIcon);
     }
     if (data.uFlags & NIF_TIP) {
-        icon->setToolTip(data.szTip);
+        icon.xembed->setToolTip(data.szTip);
     }
-    icon->show();
+    icon.xembed->show();
     return true;
+}
+
+// The icon may be delivering the message that led here: it goes from the
+// host now and is deleted once that delivery has finished.
+void QtNotifyIcons::Discard(Icon& icon) {
+    if (icon.xembed != nullptr) {
+        icon.xembed->hide();
+        icon.xembed->deleteLater();
+        icon.xembed = nullptr;
+    }
+    if (icon.dbus != nullptr) {
+        icon.dbus->Withdraw();
+        icon.dbus->deleteLater();
+        icon.dbus = nullptr;
+    }
 }
 
 bool QtNotifyIcons::Delete(const NotifyIconData& data) {
     auto it = icons_.find({data.hWnd, data.uID});
-    if (it == icons_.end()) {
+    if (it == icons_.end() || (it->second.xembed == nullptr && it->second.dbus == nullptr)) {
         return false;
     }
-    // The icon may be delivering the message that led here: let it finish.
-    it->second->hide();
-    it->second->deleteLater();
+    Discard(it->second);
     icons_.erase(it);
     return true;
+}
+
+void QtNotifyIcons::SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup,
+                                CommandTarget& owner) {
+    Icon& icon = icons_[{data.hWnd, data.uID}];
+    icon.hostMenu.clear();
+    for (const auto& item : popup.items) {
+        icon.hostMenu.push_back({QString::fromUtf8(item.text), item.command, !item.grayed});
+    }
+    icon.menuOwner = &owner;
 }
 
 QPoint QtNotifyIcons::CursorPos() const {

@@ -1,14 +1,20 @@
-// The real notification-area icons: one QSystemTrayIcon per added icon.
+// The real notification-area icons. Each icon goes to the tray host the
+// desktop has at the moment it is added: a D-Bus (StatusNotifierItem) host
+// when one is registered, as Qt itself prefers, else an XEmbed tray through
+// QSystemTrayIcon.
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "platform/notify_icon.h"
+#include "platform/status_notifier.h"
 
 class QScreen;
 class QSystemTrayIcon;
@@ -29,7 +35,7 @@ private:
 
 class QtNotifyIcons : public NotifyIcons {
 public:
-    QtNotifyIcons();
+    explicit QtNotifyIcons(const QDBusConnection& bus = QDBusConnection::sessionBus());
     ~QtNotifyIcons() override;
 
     bool IsAvailable() const override;
@@ -39,14 +45,29 @@ public:
     bool Delete(const NotifyIconData& data) override;
     QPoint CursorPos() const override;
     int TrackPopupMenu(const MenuItemTemplate& popup, QPoint at) override;
+    void SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup,
+                     CommandTarget& owner) override;
 
 private:
-    void OnTrayHostChanged();
-
+    // One icon, on at most one kind of host at a time.
+    struct Icon {
+        QSystemTrayIcon* xembed = nullptr;
+        StatusNotifierItem* dbus = nullptr;
+        std::vector<SniMenuEntry> hostMenu;
+        CommandTarget* menuOwner = nullptr;
+    };
     using Key = std::pair<NotifyWindow*, unsigned>;
-    std::map<Key, QSystemTrayIcon*> icons_;
+
+    void OnTrayHostChanged();
+    bool ShowOnDBusHost(Icon& icon, const NotifyIconData& data);
+    bool ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data);
+    static void Discard(Icon& icon);
+
+    QDBusConnection bus_;
+    std::map<Key, Icon> icons_;
     std::set<NotifyWindow*> windows_;
     TrayHostListener listener_;
+    StatusNotifierHostWatch hostWatch_;
 };
 
 }  // namespace platform

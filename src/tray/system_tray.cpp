@@ -43,6 +43,7 @@ bool CSystemTray::CreateTray(NotifyWindow* pNotifyWnd, unsigned nCallbackMessage
     m_nid.uCallbackMessage = nCallbackMessage;
     m_nid.hIcon = hIcon;
     m_uAddFlags = kAddFlags;
+    OfferHostMenu();
     m_bIconHidden = bHidden;
     if (bHidden) {
         return true;
@@ -92,8 +93,33 @@ LRESULT CSystemTray::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) 
     return 0;
 }
 
+// Hosts that show the icon's menu themselves offer the same popup that the
+// right button opens elsewhere.
+void CSystemTray::OfferHostMenu() {
+    const MenuItemTemplate* popup = TrayPopup(m_nid.uID);
+    CommandTarget* target = GetCommandTarget();
+    if (popup != nullptr && target != nullptr) {
+        shell_.SetHostMenu(m_nid, *popup, *target);
+    }
+}
+
 LRESULT CSystemTray::OnTaskbarCreated(WPARAM, LPARAM) {
-    return ReAddTrayIcon() ? 1 : 0;
+    if (!ReAddTrayIcon()) {
+        return 0;
+    }
+    if (CommandTarget* target = GetCommandTarget()) {
+        target->OnTrayIconShown(true);
+    }
+    return 1;
+}
+
+// The icon left with its host; the flags stay as they were, so a host that
+// appears again gets it back.
+void CSystemTray::OnTrayHostGone() {
+    CommandTarget* target = GetCommandTarget();
+    if (!m_bIconHidden && target != nullptr) {
+        target->OnTrayIconShown(false);
+    }
 }
 
 // The command handed to the target may delete this object, so nothing of it is

@@ -24,6 +24,7 @@ public:
                                  platform::LPARAM lParam) override;
     virtual platform::LRESULT OnTrayIconNotify(platform::WPARAM wParam, platform::LPARAM lParam);
     platform::LRESULT OnTaskbarCreated(platform::WPARAM, platform::LPARAM);
+    void OnTrayHostGone() override;
 
     // Whether the icon is out of the tray, whether there is none to delete, and
     // whether a restart of the tray host adds it again.
@@ -36,6 +37,8 @@ public:
     Flags GetFlags() const { return {m_bIconHidden, m_bIconDeleted, m_bReAddOnRestart}; }
 
 private:
+    void OfferHostMenu();
+
     static const unsigned s_uTaskbarCreated;
 
     platform::NotifyIcons& shell_;

@@ -131,6 +131,28 @@ int FakeNotifyIcons::TrackPopupMenu(const platform::MenuItemTemplate& popup, QPo
     return popupChoice;
 }
 
+void FakeNotifyIcons::SetHostMenu(const platform::NotifyIconData&,
+                                  const platform::MenuItemTemplate& popup,
+                                  platform::CommandTarget& owner) {
+    hostMenu.clear();
+    for (const auto& item : popup.items) {
+        hostMenu << QString::fromUtf8(item.text);
+    }
+    hostMenuOwner = &owner;
+}
+
+void FakeNotifyIcons::ChooseFromHostMenu(int command) {
+    hostMenuOwner->PostCommand(command);
+}
+
+void FakeNotifyIcons::LoseTaskbar() {
+    if (shown) {
+        platform::NotifyWindow* window = shown->hWnd;
+        shown.reset();
+        window->OnTrayHostGone();
+    }
+}
+
 platform::LRESULT FakeNotifyIcons::Mouse(unsigned mouseMessage) {
     const platform::NotifyIconData data = *shown;
     return data.hWnd->WindowProc(data.uCallbackMessage, data.uID,

@@ -88,11 +88,17 @@ public:
     bool Delete(const platform::NotifyIconData& data) override;
     QPoint CursorPos() const override { return cursor; }
     int TrackPopupMenu(const platform::MenuItemTemplate& popup, QPoint at) override;
+    void SetHostMenu(const platform::NotifyIconData&, const platform::MenuItemTemplate& popup,
+                     platform::CommandTarget& owner) override;
 
     // The user acts on the icon shown last; returns the callback's result.
     platform::LRESULT Mouse(unsigned mouseMessage);
     // The tray host appears anew.
     void RestartTaskbar();
+    // The tray host goes away, taking the icon with it.
+    void LoseTaskbar();
+    // The user chooses an item of the menu a D-Bus host shows itself.
+    void ChooseFromHostMenu(int command);
     bool IconShown() const { return shown.has_value(); }
 
     bool available = true;
@@ -105,6 +111,8 @@ public:
     std::vector<QStringList> popupsShown;
     std::vector<QPoint> popupPositions;
     std::optional<platform::NotifyIconData> shown;
+    QStringList hostMenu;
+    platform::CommandTarget* hostMenuOwner = nullptr;
 };
 
 class FixedClock : public platform::Clock {

@@ -33,6 +33,8 @@ struct Target : CommandTarget {
     }
     void PostCommand(int id) override { posted.push_back(id); }
     void SetForegroundWindow() override { ++foregrounds; }
+    void OnTrayIconShown(bool shown) override { iconShown.push_back(shown); }
+    std::vector<bool> iconShown;
 };
 
 using Flags = CSystemTray::Flags;
