@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <utility>
 
 #include "platform/data_exchange.h"
@@ -15,6 +16,47 @@
 #include "platform/modal_stack.h"
 
 namespace platform {
+
+namespace {
+
+// Calls then once, on the loop's next turn after the window system first
+// reports the window exposed (mapped by the window manager), or after a
+// second if it never does (a window on another desktop).
+class ExposeWatch : public QObject {
+public:
+    ExposeWatch(QWidget* widget, std::function<void()> then)
+        : QObject(widget), widget_(widget), then_(std::move(then)) {
+        QTimer::singleShot(kMaxWaitMs, this, [this] { Fire(); });
+        if (widget->windowHandle() != nullptr) {
+            widget->windowHandle()->installEventFilter(this);
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+            Fire();
+        }
+        return false;
+    }
+
+private:
+    static constexpr int kMaxWaitMs = 1000;
+    void Fire() {
+        if (then_) {
+            QTimer::singleShot(0, widget_, std::exchange(then_, nullptr));
+            deleteLater();
+        }
+    }
+    QWidget* widget_;
+    std::function<void()> then_;
+};
+
+void WhenExposed(QWidget* widget, std::function<void()> then) {
+    new ExposeWatch(widget, std::move(then));
+}
+
+}  // namespace
 
 namespace {
 
@@ -144,10 +186,12 @@ int Dialog::DoModal(QWidget* owner) {
     // must not end it.
     if (!ended_) {
         window_->show();
-        shown_ = true;
-        if (pendingSysCommand_ != 0) {
-            PostSysCommand(std::exchange(pendingSysCommand_, 0));
-        }
+        WhenExposed(window_.get(), [this] {
+            shown_ = true;
+            if (pendingSysCommand_ != 0) {
+                PostSysCommand(std::exchange(pendingSysCommand_, 0));
+            }
+        });
         QEventLoop loop;
         modalLoop_ = &loop;
         loop.exec(QEventLoop::DialogExec);
@@ -213,8 +257,10 @@ void Dialog::SetForegroundWindow() {
     }
 }
 
-// A system command posted before the window first shows waits until it has:
-// boxes shown while the window is being set up must not handle it.
+// A system command posted before the window first shows waits until the
+// window system has shown it: boxes shown while the window is being set up
+// must not handle it, and a window manager that maps the window after a
+// minimise would undo that minimise.
 void Dialog::PostSysCommand(unsigned nID) {
     if (!shown_) {
         pendingSysCommand_ = nID;
