@@ -308,10 +308,12 @@ void Dialog::ShowWindow(int nCmdShow) {
         });
         return;
     }
-    changingState_ = true;
     if (nCmdShow == SW_SHOWMINIMIZED) {
-        w->showMinimized();
-    } else if (nCmdShow == SW_RESTORE) {
+        ShowMinimized(request);
+        return;
+    }
+    changingState_ = true;
+    if (nCmdShow == SW_RESTORE) {
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     }
     if (!w->isVisible()) {
@@ -320,6 +322,22 @@ void Dialog::ShowWindow(int nCmdShow) {
         w->activateWindow();
     }
     changingState_ = false;
+}
+
+// Window managers map a hidden window that asks to be minimised as a normal
+// one: it is shown first and minimised once mapped.
+void Dialog::ShowMinimized(unsigned request) {
+    QDialog* w = window_.get();
+    changingState_ = true;
+    w->show();
+    changingState_ = false;
+    WhenExposed(w, [this, w, request] {
+        if (request == visibilityRequest_ && w->isVisible() && !w->isMinimized()) {
+            changingState_ = true;
+            w->showMinimized();
+            changingState_ = false;
+        }
+    });
 }
 
 // A dialog left open over the window comes back on top of it.

@@ -145,6 +145,7 @@ private:
     void CreateFromTemplate(QWidget* owner);
     int BuildMenu();  // returns the menu bar's height
     void FocusFirstTabStop();
+    void ShowMinimized(unsigned request);
     void RaiseOpenModal();
     void OnTimerFired(unsigned id) override;
     void OnControlNotification(int id, int code);
