@@ -6,6 +6,7 @@
 #include "platform/message_boxes.h"
 #include "platform/qt_notify_icons.h"
 #include "platform/qt_services.h"
+#include "platform/session_platform.h"
 #include "platform/timers.h"
 #include "res/app_icon.h"
 #include "res/build_settings.h"
@@ -18,7 +19,9 @@ constexpr const char* kServiceHost = res::kServiceHost;
 #endif
 
 int main(int argc, char** argv) {
-    QApplication qapp(argc, argv);
+    std::vector<char*> arguments = platform::ArgumentsWithQtPlatformChoice(argc, argv);
+    int count = static_cast<int>(arguments.size()) - 1;
+    QApplication qapp(count, arguments.data());
     QCoreApplication::setApplicationName(platform::ExecutableName(argv[0]));
     QApplication::setWindowIcon(res::AppIcon());
     platform::QtMessageBoxes messageBoxes;

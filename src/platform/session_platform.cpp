@@ -1,0 +1,44 @@
+#include "platform/session_platform.h"
+
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+}  // namespace
+
+SessionEnvironment ReadSessionEnvironment() {
+    return {Variable("QT_QPA_PLATFORM"), Variable("WAYLAND_DISPLAY"), Variable("XDG_SESSION_TYPE"),
+            Variable("DISPLAY")};
+}
+
+// Wayland's xdg-shell never tells a program that its window was minimised, so
+// there the title bar's minimise could never hide the window to the tray. On
+// X11, which XWayland provides, the window manager reports it.
+std::string ChooseQtPlatform(const SessionEnvironment& session) {
+    const bool wayland = !session.waylandDisplay.empty() || session.sessionType == "wayland";
+    if (!session.qtPlatform.empty() || !wayland || session.x11Display.empty()) {
+        return {};
+    }
+    return "xcb";
+}
+
+std::vector<char*> ArgumentsWithQtPlatformChoice(int argc, char** argv) {
+    static std::string option = "-platform";
+    static std::string choice;
+    choice = ChooseQtPlatform(ReadSessionEnvironment());
+    std::vector<char*> arguments(argv, argv + argc);
+    if (!choice.empty()) {
+        arguments.insert(arguments.begin() + (argc > 0 ? 1 : 0), {option.data(), choice.data()});
+    }
+    arguments.push_back(nullptr);
+    return arguments;
+}
+
+}  // namespace platform
