@@ -250,8 +250,10 @@ void Dialog::PostCommand(int id) {
     QTimer::singleShot(0, window_.get(), [this, id] { SendCommand(id); });
 }
 
+// A hidden window cannot come to the front; asking would only leave the
+// window system believing it active when it shows.
 void Dialog::SetForegroundWindow() {
-    if (window_) {
+    if (window_ && window_->isVisible()) {
         window_->raise();
         window_->activateWindow();
     }

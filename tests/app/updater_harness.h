@@ -24,7 +24,9 @@ inline constexpr int kLeftRunning = -1000;
 
 class UpdaterHarness {
 public:
-    UpdaterHarness() { fakes.services.serviceHost = server.HostPort(); }
+    explicit UpdaterHarness(platform::NotifyIcons* realTray = nullptr) : fakes(realTray) {
+        fakes.services.serviceHost = server.HostPort();
+    }
 
     void WriteConfig(const std::string& content) { WriteFile(ConfigPath(), content); }
     std::string Config() const { return ReadFile(ConfigPath()); }

@@ -122,16 +122,24 @@ public:
 };
 
 // All fakes, wired into one PlatformServices.
+// The tray may be a real one instead of the fake.
 struct TestServices {
+    explicit TestServices(platform::NotifyIcons* realTray = nullptr)
+        : services{.messageBoxes = boxes,
+                   .timers = timers,
+                   .shell = shell,
+                   .clock = clock,
+                   .notifyIcons = realTray != nullptr ? *realTray : notifyIcons,
+                   .appName = "kestrome",
+                   .serviceHost = "127.0.0.1:1",
+                   .internetTimeouts = platform::InternetTimeouts{2000, 3000},
+                   .helpFile = ""} {}
     FakeMessageBoxes boxes;
     VirtualTimers timers;
     FakeShell shell;
     FixedClock clock;
     FakeNotifyIcons notifyIcons;
-    platform::PlatformServices services{
-        boxes,       timers,     shell,         clock,
-        notifyIcons, "kestrome", "127.0.0.1:1", platform::InternetTimeouts{2000, 3000},
-        ""};
+    platform::PlatformServices services;
 };
 
 }  // namespace testsupport

@@ -190,3 +190,20 @@ TEST_F(SystemTrayTest, WithoutAMainWindowNotificationsDoNothing) {
 }
 
 }  // namespace
+
+// On D-Bus hosts the host shows the tray menu itself and posts the choice; a
+// host that goes away takes the icon, and the window is told, as it is when
+// a host appears and gets the icon back.
+TEST_F(SystemTrayTest, HostsShowTheTrayMenuThemselvesAndTheTargetHearsTheHostGoAndReturn) {
+    ASSERT_TRUE(Create());
+    EXPECT_EQ(shell.hostMenu, QStringList({"&Restore", "E&xit"}));
+    shell.ChooseFromHostMenu(32784);
+    EXPECT_EQ(target.posted, std::vector<int>{32784});
+
+    shell.LoseTaskbar();
+    EXPECT_EQ(target.iconShown, std::vector<bool>{false});
+    EXPECT_EQ(tray->GetFlags(), kShown) << "a returning host must get the icon back";
+    shell.RestartTaskbar();
+    EXPECT_TRUE(shell.IconShown());
+    EXPECT_EQ(target.iconShown, (std::vector<bool>{false, true}));
+}
