@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <cctype>
+#include <ostream>
+#include <string>
 
 #include "app/updater_harness.h"
 #include "support/modal.h"
@@ -27,6 +30,20 @@ struct ReplyCase {
     const char* address;  // the address field afterwards
     bool staysConnected;
 };
+
+// The case as failure messages show it.
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << "reply " << ::testing::PrintToString(std::string(c.body));
+}
+
+// The case's name: its position and the reply's letters and digits.
+std::string ReplyCaseName(const ::testing::TestParamInfo<ReplyCase>& info) {
+    std::string name = std::to_string(info.index) + "_reply_";
+    for (const char* c = info.param.body; *c != '\0'; ++c) {
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    }
+    return name;
+}
 
 class ReplyTableTest : public ::testing::TestWithParam<ReplyCase> {};
 
@@ -70,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"103",
                   "User BANNED. If you feel you recieved this in error, please contact the "
                   "programmer. \r\n",
-                  "earlier", false}));
+                  "earlier", false}),
+    ReplyCaseName);
 
 TEST(ConnectionTest, LoginAndPasswordReachTheServiceExactlyAsTyped) {
     UpdaterHarness h;

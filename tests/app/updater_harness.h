@@ -32,10 +32,24 @@ public:
     std::string Config() const { return ReadFile(ConfigPath()); }
     std::string ConfigPath() const { return dir.File("kestrome.cfg"); }
 
-    // Runs the dialog modally; script runs once its loop is running. A dialog
-    // the script leaves running is ended after a few turns of the loop.
-    int Run(const std::function<void()>& script = [] {}) {
-        WhenShown(script, kShowTurns);
+    // Runs the dialog modally; script runs once its loop is running, and the
+    // test fails when it never does. A dialog the script leaves running is
+    // ended after a few turns of the loop.
+    int Run(const std::function<void()>& script) {
+        bool ran = false;
+        WhenShown(
+            [&] {
+                ran = true;
+                script();
+            },
+            kShowTurns);
+        const int result = dlg.DoModal();
+        EXPECT_TRUE(ran) << "the dialog ended before the test's actions ran";
+        return result;
+    }
+    // Runs the dialog modally with nothing to do in it.
+    int Run() {
+        WhenShown([] {}, kShowTurns);
         return dlg.DoModal();
     }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/services.h"
+#include "support/printers.h"
 
 class QWidget;
 
