@@ -39,7 +39,7 @@ void CUpdaterDlg::OnUsefulSite3() {
     Launch(kLaunchingBrowser, HomePage(res::kUsefulSite3));
 }
 void CUpdaterDlg::OnUsefulSite4() {
-    Launch(kLaunchingBrowser, HomePage(res::kUsefulSite4));
+    Launch(kLaunchingBrowser, HomePage(Services().serviceHost.c_str()));
 }
 
 void CUpdaterDlg::OnHelpMe() {

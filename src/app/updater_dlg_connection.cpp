@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/updater_dlg.h"
+#include "platform/crt.h"
 #include "platform/profile.h"
 #include "res/resource_ids.h"
 #include "update/reply.h"
@@ -19,11 +20,7 @@ constexpr std::int64_t kMsPerMinute = 60000;
 template <std::size_t N>
 void CopyToBuffer(const QString& text, char (&buf)[N]) {
     const std::string bytes = settings::BytesToStore(text, buf);
-    std::size_t len = std::min(bytes.size(), N - 1);
-    while (len > 0 && len < bytes.size() &&
-           (static_cast<unsigned char>(bytes[len]) & 0xC0) == 0x80) {
-        --len;
-    }
+    const std::size_t len = platform::Utf8FittingLength(bytes, N - 1);
     std::memcpy(buf, bytes.data(), len);
     buf[len] = '\0';
 }

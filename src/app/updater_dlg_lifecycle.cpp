@@ -13,6 +13,8 @@ bool CUpdaterDlg::OnInitDialog() {
     // The window manager owns the system menu on this platform; it cannot be
     // extended, so About stays on the Help menu.
     Window()->setWindowIcon(m_hIcon);
+    // The maker's site is the update service the program was given.
+    SetMenuItemText(res::ID_SITES_4, QString::fromStdString(Services().serviceHost));
     m_hInternet = platform::InternetSession::Open(res::kAgent, Services().internetTimeouts);
     m_strStatus = "Idle..";
     m_bConnected = 0;

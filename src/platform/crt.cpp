@@ -24,6 +24,17 @@ int AtoI(const char* text) {
     return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
+std::size_t Utf8FittingLength(std::string_view text, std::size_t max) {
+    if (text.size() <= max) {
+        return text.size();
+    }
+    std::size_t len = max;
+    while (len > 0 && (static_cast<unsigned char>(text[len]) & 0xC0) == 0x80) {
+        --len;
+    }
+    return len;
+}
+
 std::string GetCurrentDirectory() {
     char* cwd = getcwd(nullptr, 0);
     if (cwd == nullptr) {

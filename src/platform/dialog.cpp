@@ -60,9 +60,6 @@ void WhenExposed(QWidget* widget, std::function<void()> then) {
 
 namespace {
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-
 bool IsInputControl(const ControlTemplate& ctl) {
     return ctl.kind == ControlKind::Edit || ctl.kind == ControlKind::CheckBox;
 }
@@ -455,6 +452,12 @@ void Dialog::EnableWindow(int id, bool enable) {
 
 bool Dialog::HasMenu() const {
     return !menuItems_.empty();
+}
+
+void Dialog::SetMenuItemText(int command, const QString& text) {
+    if (auto it = menuItems_.find(command); it != menuItems_.end()) {
+        it->second->setText(text);
+    }
 }
 
 void Dialog::EnableMenuItem(int command, bool enable) {

@@ -29,8 +29,6 @@ class DialogWindow;
 inline constexpr int BN_CLICKED = 0;
 inline constexpr int EN_CHANGE = 0x300;
 
-// The framework's help command, which F1 sends.
-inline constexpr int ID_HELP = 57670;
 // A dialog's help context is this base plus its template's number.
 inline constexpr unsigned kHelpContextBase = 0x20000;
 
@@ -106,6 +104,7 @@ public:
     // Menu items by command id; false / nothing when the window has no menu.
     bool HasMenu() const;
     void EnableMenuItem(int command, bool enable);
+    void SetMenuItemText(int command, const QString& text);
     bool IsMenuItemEnabled(int command) const;
 
     void SetTimer(unsigned id, std::int64_t periodMs);

@@ -6,6 +6,12 @@
 
 namespace platform {
 
+// The dialog manager's standard command ids, and the framework's help command
+// (F1).
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int ID_HELP = 57670;
+
 enum class ControlKind { Static, Icon, Edit, PushButton, CheckBox };
 
 // Window styles of a control, as flags.

@@ -44,7 +44,7 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
     }
     switch (event->key()) {
         case Qt::Key_Escape:
-            dialog_.SendCommand(2);  // IDCANCEL
+            dialog_.SendCommand(IDCANCEL);
             break;
         case Qt::Key_Return:
         case Qt::Key_Enter:

@@ -16,6 +16,8 @@
 #include <optional>
 #include <thread>
 
+#include "platform/crt.h"
+
 namespace platform {
 namespace {
 
@@ -239,19 +241,6 @@ std::string WithValue(std::string_view old, const std::string& section, const st
     return body;
 }
 
-// Length of the longest prefix of value that fits in max bytes without
-// splitting a UTF-8 sequence.
-std::size_t FittingLength(std::string_view value, std::size_t max) {
-    if (value.size() <= max) {
-        return value.size();
-    }
-    std::size_t len = max;
-    while (len > 0 && (static_cast<unsigned char>(value[len]) & 0xC0) == 0x80) {
-        --len;
-    }
-    return len;
-}
-
 bool IsReadOnly(const std::string& path, const struct stat& st) {
     return access(path.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
@@ -472,7 +461,7 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
                                                               loc.key->textEnd - loc.key->begin));
         }
     }
-    std::size_t len = FittingLength(value, size - 1);
+    std::size_t len = Utf8FittingLength(value, size - 1);
     value.copy(buf, len);
     buf[len] = '\0';
     return len;

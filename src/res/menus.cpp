@@ -33,7 +33,9 @@ const platform::MenuTemplate& MainMenu() {
                  {kUsefulSite1, ID_SITES_1, false, {}},
                  {kUsefulSite2, ID_SITES_2, false, {}},
                  {kUsefulSite3, ID_SITES_3, false, {}},
-                 {kUsefulSite4, ID_SITES_4, false, {}},
+                 // The maker's site, the update service: labelled with the
+                 // host the program is given (see the main dialog).
+                 {kServiceHost, ID_SITES_4, false, {}},
              }},
         }};
     return menu;

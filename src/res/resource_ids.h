@@ -2,6 +2,8 @@
 // controls and commands.
 #pragma once
 
+#include "platform/dialog_template.h"
+
 namespace res {
 
 // Dialog templates.
@@ -19,8 +21,8 @@ inline constexpr int IDS_ABOUTBOX = 101;
 inline constexpr int IDP_SOCKETS_INIT_FAILED = 103;
 
 // Dialog manager's standard ids.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
+using platform::IDCANCEL;
+using platform::IDOK;
 inline constexpr int IDC_STATIC = -1;
 
 // Controls of the main dialog.
@@ -57,7 +59,7 @@ inline constexpr int ID_TRAY_EXIT = 32784;
 inline constexpr int ID_NETWORK_OPTIONS = 32785;
 
 // The framework's help command (F1).
-inline constexpr int ID_HELP = 57670;
+using platform::ID_HELP;
 
 // Timers of the main dialog.
 inline constexpr unsigned kRefreshTimer = 1;

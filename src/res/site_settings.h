@@ -10,8 +10,6 @@ namespace res {
 inline constexpr const char* kUsefulSite1 = "www.iana.org";
 inline constexpr const char* kUsefulSite2 = "www.rfc-editor.org";
 inline constexpr const char* kUsefulSite3 = "www.ietf.org";
-// The maker's site is the update service itself.
-inline constexpr const char* kUsefulSite4 = kServiceHost;
 inline constexpr const char* kAuthorAddress = "kestrome@example.org";
 
 }  // namespace res
