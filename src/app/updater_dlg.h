@@ -76,12 +76,14 @@ private:
     int m_bConnected = 0;
     QString m_strField;
     settings::OptionText m_szOptionText{};
-    int m_bSavePassword = 0;
-    int m_bAttemptReconnect = 0;
-    int m_bConnectOnStartUp = 0;
-    int m_bMinimizeOnStartUp = 0;
-    int m_nRefreshInterval = 0;
-    int m_nConnectRetryInterval = 0;
+    // The options, and the names the dialog's code knows them by.
+    settings::OptionValues m_options;
+    int& m_bSavePassword = m_options.bSavePassword;
+    int& m_bAttemptReconnect = m_options.bAttemptReconnect;
+    int& m_bConnectOnStartUp = m_options.bConnectOnStartUp;
+    int& m_bMinimizeOnStartUp = m_options.bMinimizeOnStartUp;
+    int& m_nRefreshInterval = m_options.nRefreshInterval;
+    int& m_nConnectRetryInterval = m_options.nConnectRetryInterval;
     std::string m_strUrl;
     char m_szLogin[settings::kCredentialSize]{};
     char m_szPassword[settings::kCredentialSize]{};

@@ -43,14 +43,8 @@ void CUpdaterDlg::LoadSettings() {
     ReadKey(m_strConfigPath, kSectionMain, kKeyLogin, "", m_szLogin, kCredentialSize, true);
     ReadKey(m_strConfigPath, kSectionMain, kKeyPassword, "", m_szPassword, kCredentialSize, true);
     ReadOptions(m_strConfigPath, m_szOptionText, true);
-    const OptionValues values =
+    m_options =
         ValidateOptions(m_szOptionText, [this](const QString& message) { MessageBox(message); });
-    m_bSavePassword = values.bSavePassword;
-    m_bAttemptReconnect = values.bAttemptReconnect;
-    m_bConnectOnStartUp = values.bConnectOnStartUp;
-    m_bMinimizeOnStartUp = values.bMinimizeOnStartUp;
-    m_nConnectRetryInterval = values.nConnectRetryInterval;
-    m_nRefreshInterval = values.nRefreshInterval;
 }
 
 // Writes the login, and the password when it is to be saved, from the fields.

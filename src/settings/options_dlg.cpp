@@ -11,10 +11,7 @@
 using platform::BN_CLICKED;
 using platform::EN_CHANGE;
 
-namespace {
-constexpr int kMinInterval = 1;
-constexpr int kMaxInterval = 9999;
-}  // namespace
+namespace {}  // namespace
 
 COptionsDlg::COptionsDlg(platform::PlatformServices& services)
     : Dialog(res::OptionsDialogTemplate(), services) {}
@@ -26,9 +23,11 @@ void COptionsDlg::DoDataExchange(platform::DataExchange& dx) {
     platform::DDX_Check(dx, res::IDC_CONNECT_ON_STARTUP, m_bConnectOnStartUp);
     platform::DDX_Check(dx, res::IDC_ATTEMPT_RECONNECT, m_bAttemptReconnect);
     platform::DDX_Text(dx, res::IDC_RETRY_INTERVAL, m_nConnectRetryInterval);
-    platform::DDV_MinMaxInt(dx, m_nConnectRetryInterval, kMinInterval, kMaxInterval);
+    const settings::OptionSpec& retry = settings::OptionIn(settings::kSlotConnectRetryInterval);
+    platform::DDV_MinMaxInt(dx, m_nConnectRetryInterval, retry.min, retry.max);
     platform::DDX_Text(dx, res::IDC_REFRESH_INTERVAL, m_nRefreshInterval);
-    platform::DDV_MinMaxInt(dx, m_nRefreshInterval, kMinInterval, kMaxInterval);
+    const settings::OptionSpec& refresh = settings::OptionIn(settings::kSlotRefreshInterval);
+    platform::DDV_MinMaxInt(dx, m_nRefreshInterval, refresh.min, refresh.max);
 }
 
 // Its entry for id 2 replaces the framework's cancel: Escape and the close box
@@ -59,14 +58,8 @@ bool COptionsDlg::OnInitDialog() {
 // Reads the six options without writing anything back.
 void COptionsDlg::LoadSettings() {
     settings::ReadOptions(m_strConfigPath, m_szOptionText, false);
-    const settings::OptionValues values = settings::ValidateOptions(
-        m_szOptionText, [this](const QString& message) { MessageBox(message); });
-    m_bSavePassword = values.bSavePassword;
-    m_bAttemptReconnect = values.bAttemptReconnect;
-    m_bConnectOnStartUp = values.bConnectOnStartUp;
-    m_bMinimizeOnStartUp = values.bMinimizeOnStartUp;
-    m_nConnectRetryInterval = values.nConnectRetryInterval;
-    m_nRefreshInterval = values.nRefreshInterval;
+    m_options = settings::ValidateOptions(m_szOptionText,
+                                          [this](const QString& message) { MessageBox(message); });
 }
 
 void COptionsDlg::OnOptionChanged() {
@@ -76,14 +69,10 @@ void COptionsDlg::OnOptionChanged() {
 // Writes the options as the members stand, even after a failed exchange.
 void COptionsDlg::OnSaveSettings() {
     UpdateData(true);
-    auto write = [this](const char* key, const std::string& value) {
-        platform::WritePrivateProfileString(settings::kSectionOptions, key, value, m_strConfigPath);
-    };
-    write(settings::kKeySavePassword, settings::FlagText(m_bSavePassword));
-    write(settings::kKeyAttemptReconnect, settings::FlagText(m_bAttemptReconnect));
-    write(settings::kKeyMinimizeOnStartUp, settings::FlagText(m_bMinimizeOnStartUp));
-    write(settings::kKeyConnectOnStartUp, settings::FlagText(m_bConnectOnStartUp));
-    write(settings::kKeyRefreshInterval, settings::IntervalText(m_nRefreshInterval));
-    write(settings::kKeyConnectRetryInterval, settings::IntervalText(m_nConnectRetryInterval));
+    for (const settings::OptionSpec& option : settings::kOptions) {
+        platform::WritePrivateProfileString(settings::kSectionOptions, option.key,
+                                            settings::OptionValueText(option, m_options),
+                                            m_strConfigPath);
+    }
     m_btnSaveSettings->setEnabled(false);
 }

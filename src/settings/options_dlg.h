@@ -28,10 +28,12 @@ private:
     std::string m_strDirectory;
     std::string m_strConfigPath;
     QPushButton* m_btnSaveSettings = nullptr;
-    int m_bSavePassword = 0;
-    int m_bMinimizeOnStartUp = 0;
-    int m_bConnectOnStartUp = 0;
-    int m_bAttemptReconnect = 0;
-    int m_nConnectRetryInterval = 0;
-    int m_nRefreshInterval = 0;
+    // The options, and the names the dialog's code knows them by.
+    settings::OptionValues m_options;
+    int& m_bSavePassword = m_options.bSavePassword;
+    int& m_bAttemptReconnect = m_options.bAttemptReconnect;
+    int& m_bConnectOnStartUp = m_options.bConnectOnStartUp;
+    int& m_bMinimizeOnStartUp = m_options.bMinimizeOnStartUp;
+    int& m_nRefreshInterval = m_options.nRefreshInterval;
+    int& m_nConnectRetryInterval = m_options.nConnectRetryInterval;
 };

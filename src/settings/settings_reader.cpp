@@ -14,34 +14,6 @@ namespace {
 
 constexpr const char* kTrue = "TRUE";
 constexpr const char* kFalse = "FALSE";
-constexpr const char* kDefaultFlag = kFalse;
-constexpr const char* kDefaultInterval = "5";
-constexpr int kMinInterval = 1;
-constexpr int kMaxInterval = 9999;
-
-struct OptionKey {
-    const char* name;
-    OptionSlot slot;
-    const char* defaultValue;
-};
-
-// The order in which the option keys are read and written.
-constexpr OptionKey kOptionKeys[] = {
-    {kKeySavePassword, kSlotSavePassword, kDefaultFlag},
-    {kKeyAttemptReconnect, kSlotAttemptReconnect, kDefaultFlag},
-    {kKeyMinimizeOnStartUp, kSlotMinimizeOnStartUp, kDefaultFlag},
-    {kKeyConnectOnStartUp, kSlotConnectOnStartUp, kDefaultFlag},
-    {kKeyRefreshInterval, kSlotRefreshInterval, kDefaultInterval},
-    {kKeyConnectRetryInterval, kSlotConnectRetryInterval, kDefaultInterval},
-};
-
-// The order in which the flags are checked.
-constexpr OptionKey kFlagChecks[] = {
-    {kKeyMinimizeOnStartUp, kSlotMinimizeOnStartUp, kDefaultFlag},
-    {kKeySavePassword, kSlotSavePassword, kDefaultFlag},
-    {kKeyAttemptReconnect, kSlotAttemptReconnect, kDefaultFlag},
-    {kKeyConnectOnStartUp, kSlotConnectOnStartUp, kDefaultFlag},
-};
 
 QString InvalidValueMessage(const char* key) {
     return QString("The %1 does not have a valid value in your .cfg file - reseting to default")
@@ -52,9 +24,12 @@ bool IsFlagText(const char* text) {
     return std::strcmp(text, kTrue) == 0 || std::strcmp(text, kFalse) == 0;
 }
 
-bool IsValidInterval(const char* text) {
-    int value = platform::AtoI(text);
-    return value >= kMinInterval && value <= kMaxInterval;
+bool IsValid(const OptionSpec& option, const char* text) {
+    if (option.isFlag) {
+        return IsFlagText(text);
+    }
+    const int value = platform::AtoI(text);
+    return value >= option.min && value <= option.max;
 }
 
 void ResetSlot(char* slot, const char* defaultValue) {
@@ -72,38 +47,41 @@ void ReadKey(const std::string& path, const char* section, const char* key,
     }
 }
 
+const OptionSpec& OptionIn(OptionSlot slot) {
+    for (const OptionSpec& option : kOptions) {
+        if (option.slot == slot) {
+            return option;
+        }
+    }
+    return kOptions[0];  // every slot has its option
+}
+
 void ReadOptions(const std::string& path, OptionText& optionText, bool writeBack) {
-    for (const OptionKey& key : kOptionKeys) {
-        ReadKey(path, kSectionOptions, key.name, key.defaultValue, optionText[key.slot],
+    for (const OptionSpec& option : kOptions) {
+        ReadKey(path, kSectionOptions, option.key, option.defaultText, optionText[option.slot],
                 kOptionSlotSize, writeBack);
     }
 }
 
 OptionValues ValidateOptions(OptionText& optionText,
                              const std::function<void(const QString&)>& report) {
-    for (const OptionKey& flag : kFlagChecks) {
-        if (!IsFlagText(optionText[flag.slot])) {
-            report(InvalidValueMessage(flag.name));
-            ResetSlot(optionText[flag.slot], kDefaultFlag);
+    for (int order = 0; order < kOptionCount; ++order) {
+        for (const OptionSpec& option : kOptions) {
+            if (option.checkOrder != order || IsValid(option, optionText[option.slot])) {
+                continue;
+            }
+            if (option.reportsInvalid) {
+                report(InvalidValueMessage(option.key));
+            }
+            ResetSlot(optionText[option.slot], option.defaultText);
         }
     }
-    if (!IsValidInterval(optionText[kSlotRefreshInterval])) {
-        report(InvalidValueMessage(kKeyRefreshInterval));
-        ResetSlot(optionText[kSlotRefreshInterval], kDefaultInterval);
-    }
-    if (!IsValidInterval(optionText[kSlotConnectRetryInterval])) {
-        ResetSlot(optionText[kSlotConnectRetryInterval], kDefaultInterval);
-    }
-    auto isTrue = [&optionText](OptionSlot slot) {
-        return std::strcmp(optionText[slot], kTrue) == 0 ? 1 : 0;
-    };
     OptionValues values;
-    values.bSavePassword = isTrue(kSlotSavePassword);
-    values.bAttemptReconnect = isTrue(kSlotAttemptReconnect);
-    values.bConnectOnStartUp = isTrue(kSlotConnectOnStartUp);
-    values.bMinimizeOnStartUp = isTrue(kSlotMinimizeOnStartUp);
-    values.nConnectRetryInterval = platform::AtoI(optionText[kSlotConnectRetryInterval]);
-    values.nRefreshInterval = platform::AtoI(optionText[kSlotRefreshInterval]);
+    for (const OptionSpec& option : kOptions) {
+        const char* text = optionText[option.slot];
+        values.*option.value =
+            option.isFlag ? (std::strcmp(text, kTrue) == 0 ? 1 : 0) : platform::AtoI(text);
+    }
     return values;
 }
 
@@ -113,6 +91,11 @@ const char* FlagText(int flag) {
 
 std::string IntervalText(int minutes) {
     return std::to_string(minutes);
+}
+
+std::string OptionValueText(const OptionSpec& option, const OptionValues& values) {
+    const int value = values.*option.value;
+    return option.isFlag ? FlagText(value) : IntervalText(value);
 }
 
 QString StoredText(const char* bytes) {

@@ -13,13 +13,6 @@ inline constexpr const char* kSectionMain = "Main";
 inline constexpr const char* kSectionOptions = "Options";
 inline constexpr const char* kKeyLogin = "Login";
 inline constexpr const char* kKeyPassword = "Password";
-inline constexpr const char* kKeySavePassword = "SavePassword";
-inline constexpr const char* kKeyAttemptReconnect = "AttemptReconnect";
-inline constexpr const char* kKeyMinimizeOnStartUp = "MinimizeOnStartUp";
-inline constexpr const char* kKeyConnectOnStartUp = "ConnectOnStartUp";
-inline constexpr const char* kKeyRefreshInterval = "RefreshInterval";
-inline constexpr const char* kKeyConnectRetryInterval = "ConnectRetryInterval";
-
 inline constexpr int kOptionSlotSize = 6;  // five characters and the NUL
 inline constexpr int kOptionCount = 6;
 inline constexpr int kCredentialSize = 128;
@@ -46,6 +39,37 @@ struct OptionValues {
     int nConnectRetryInterval = 0;
 };
 
+// One option of the [Options] section: everything the program knows of it.
+struct OptionSpec {
+    const char* key;
+    OptionSlot slot;          // where its text is held
+    bool isFlag;              // "TRUE" or "FALSE"; else an interval in minutes
+    const char* defaultText;  // also what an invalid value is reset to
+    int min;                  // an interval's range
+    int max;
+    int checkOrder;       // its place among the validity checks
+    bool reportsInvalid;  // an invalid value is reported (else reset silently)
+    int OptionValues::*value;
+};
+
+// The options, in the order of the file's keys (read and written in it).
+inline constexpr OptionSpec kOptions[kOptionCount] = {
+    {"SavePassword", kSlotSavePassword, true, "FALSE", 0, 1, 1, true, &OptionValues::bSavePassword},
+    {"AttemptReconnect", kSlotAttemptReconnect, true, "FALSE", 0, 1, 2, true,
+     &OptionValues::bAttemptReconnect},
+    {"MinimizeOnStartUp", kSlotMinimizeOnStartUp, true, "FALSE", 0, 1, 0, true,
+     &OptionValues::bMinimizeOnStartUp},
+    {"ConnectOnStartUp", kSlotConnectOnStartUp, true, "FALSE", 0, 1, 3, true,
+     &OptionValues::bConnectOnStartUp},
+    {"RefreshInterval", kSlotRefreshInterval, false, "5", 1, 9999, 4, true,
+     &OptionValues::nRefreshInterval},
+    {"ConnectRetryInterval", kSlotConnectRetryInterval, false, "5", 1, 9999, 5, false,
+     &OptionValues::nConnectRetryInterval},
+};
+
+// The option held in slot.
+const OptionSpec& OptionIn(OptionSlot slot);
+
 // Reads one key into buf (the default when absent, cut to size - 1) and, when
 // writeBack is set, writes what was read straight back to the file.
 void ReadKey(const std::string& path, const char* section, const char* key,
@@ -59,9 +83,11 @@ void ReadOptions(const std::string& path, OptionText& optionText, bool writeBack
 OptionValues ValidateOptions(OptionText& optionText,
                              const std::function<void(const QString&)>& report);
 
-// The value written for an option flag and an interval.
+// The value written for an option flag and an interval, and for an option as
+// the values hold it.
 const char* FlagText(int flag);
 std::string IntervalText(int minutes);
+std::string OptionValueText(const OptionSpec& option, const OptionValues& values);
 
 // A stored login or password as text: UTF-8 when its bytes are, else one
 // character per byte (Latin-1), so that a value written in an 8-bit code page
