@@ -18,7 +18,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-class CUpdaterDlg : public platform::Dialog {
+class CUpdaterDlg : public platform::Dialog, private settings::OptionMembers {
 public:
     explicit CUpdaterDlg(platform::PlatformServices& services);
     ~CUpdaterDlg() override;
@@ -76,14 +76,6 @@ private:
     int m_bConnected = 0;
     QString m_strField;
     settings::OptionText m_szOptionText{};
-    // The options, and the names the dialog's code knows them by.
-    settings::OptionValues m_options;
-    int& m_bSavePassword = m_options.bSavePassword;
-    int& m_bAttemptReconnect = m_options.bAttemptReconnect;
-    int& m_bConnectOnStartUp = m_options.bConnectOnStartUp;
-    int& m_bMinimizeOnStartUp = m_options.bMinimizeOnStartUp;
-    int& m_nRefreshInterval = m_options.nRefreshInterval;
-    int& m_nConnectRetryInterval = m_options.nConnectRetryInterval;
     std::string m_strUrl;
     char m_szLogin[settings::kCredentialSize]{};
     char m_szPassword[settings::kCredentialSize]{};

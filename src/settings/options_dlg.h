@@ -10,7 +10,7 @@
 
 class QPushButton;
 
-class COptionsDlg : public platform::Dialog {
+class COptionsDlg : public platform::Dialog, private settings::OptionMembers {
 public:
     explicit COptionsDlg(platform::PlatformServices& services);
 
@@ -28,12 +28,4 @@ private:
     std::string m_strDirectory;
     std::string m_strConfigPath;
     QPushButton* m_btnSaveSettings = nullptr;
-    // The options, and the names the dialog's code knows them by.
-    settings::OptionValues m_options;
-    int& m_bSavePassword = m_options.bSavePassword;
-    int& m_bAttemptReconnect = m_options.bAttemptReconnect;
-    int& m_bConnectOnStartUp = m_options.bConnectOnStartUp;
-    int& m_bMinimizeOnStartUp = m_options.bMinimizeOnStartUp;
-    int& m_nRefreshInterval = m_options.nRefreshInterval;
-    int& m_nConnectRetryInterval = m_options.nConnectRetryInterval;
 };

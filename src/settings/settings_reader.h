@@ -67,6 +67,21 @@ inline constexpr OptionSpec kOptions[kOptionCount] = {
      &OptionValues::nConnectRetryInterval},
 };
 
+// The options as a dialog's members, under the names its code knows them by.
+struct OptionMembers {
+    OptionMembers() = default;
+    OptionMembers(const OptionMembers&) = delete;
+    OptionMembers& operator=(const OptionMembers&) = delete;
+
+    OptionValues m_options;
+    int& m_bSavePassword = m_options.bSavePassword;
+    int& m_bAttemptReconnect = m_options.bAttemptReconnect;
+    int& m_bConnectOnStartUp = m_options.bConnectOnStartUp;
+    int& m_bMinimizeOnStartUp = m_options.bMinimizeOnStartUp;
+    int& m_nRefreshInterval = m_options.nRefreshInterval;
+    int& m_nConnectRetryInterval = m_options.nConnectRetryInterval;
+};
+
 // The option held in slot.
 const OptionSpec& OptionIn(OptionSlot slot);
 
