@@ -29,10 +29,15 @@ int main(int argc, char** argv) {
     platform::QtShell shell;
     platform::QtClock clock;
     platform::QtNotifyIcons notifyIcons;
-    platform::PlatformServices services{
-        messageBoxes, timers,      shell,
-        clock,        notifyIcons, QCoreApplication::applicationName(),
-        kServiceHost, {},          platform::FindHelpFile()};
+    platform::PlatformServices services{.messageBoxes = messageBoxes,
+                                        .timers = timers,
+                                        .shell = shell,
+                                        .clock = clock,
+                                        .notifyIcons = notifyIcons,
+                                        .appName = QCoreApplication::applicationName(),
+                                        .serviceHost = kServiceHost,
+                                        .internetTimeouts = {},
+                                        .helpFile = platform::FindHelpFile()};
     CUpdaterApp app(services);
     platform::ForwardCloseSignals([&app] { app.RequestClose(); });
     app.InitInstance();

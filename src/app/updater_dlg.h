@@ -34,7 +34,7 @@ protected:
     bool OnCmdMsg(int id, int code) override;
     void OnClose() override;
     void OnTimer(unsigned id) override;
-    void OnSysCommand(unsigned nID, platform::LPARAM lParam) override;
+    void OnSysCommand(unsigned nID) override;
     bool DestroyWindow() override;
     void OnTrayIconShown(bool shown) override;
     void OnDestroy() override;

@@ -2,14 +2,14 @@
 #include "app/updater_dlg.h"
 #include "res/resource_ids.h"
 
-void CUpdaterDlg::OnSysCommand(unsigned nID, platform::LPARAM lParam) {
+void CUpdaterDlg::OnSysCommand(unsigned nID) {
     const bool wasMinimized = m_bMinimized;
     if (nID == platform::SC_MINIMIZE) {
         m_bMinimized = true;
     } else if (nID == platform::SC_RESTORE) {
         m_bMinimized = false;
     }
-    Dialog::OnSysCommand(nID, lParam);
+    Dialog::OnSysCommand(nID);
     if (m_bMinimized == wasMinimized) {
         return;
     }

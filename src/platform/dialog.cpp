@@ -265,10 +265,10 @@ void Dialog::PostSysCommand(unsigned nID) {
         pendingSysCommand_ = nID;
         return;
     }
-    QTimer::singleShot(0, window_.get(), [this, nID] { OnSysCommand(nID, 0); });
+    QTimer::singleShot(0, window_.get(), [this, nID] { OnSysCommand(nID); });
 }
 
-void Dialog::OnSysCommand(unsigned nID, LPARAM) {
+void Dialog::OnSysCommand(unsigned nID) {
     if (!window_->isVisible()) {
         return;  // a hidden window has no state for the window manager to change
     }
@@ -285,7 +285,7 @@ void Dialog::OnWindowStateChanged(bool wasMinimized) {
     // A hidden window's state changes come from the program, not the user.
     const bool minimized = window_->isMinimized();
     if (!changingState_ && window_->isVisible() && minimized != wasMinimized) {
-        OnSysCommand(minimized ? SC_MINIMIZE : SC_RESTORE, 0);
+        OnSysCommand(minimized ? SC_MINIMIZE : SC_RESTORE);
     }
 }
 

@@ -129,7 +129,7 @@ protected:
     virtual void OnClose();
     virtual void OnTimer(unsigned) {}
     // System commands; the base minimises or restores the window.
-    virtual void OnSysCommand(unsigned nID, LPARAM lParam);
+    virtual void OnSysCommand(unsigned nID);
     // The help routing: opens the help at this dialog's context, or reports
     // that help could not be launched.
     void OnHelp();

@@ -6,17 +6,12 @@
 #include <QIcon>
 #include <QPoint>
 #include <QString>
-#include <cstdint>
 
 #include "platform/dialog_template.h"
 
 namespace platform {
 
-using WPARAM = std::uintptr_t;
-using LPARAM = std::intptr_t;
-using LRESULT = std::intptr_t;
-
-// Mouse messages, as the low word of a tray callback's lParam.
+// Mouse messages that a tray callback carries.
 inline constexpr unsigned WM_MOUSEMOVE = 0x0200;
 inline constexpr unsigned WM_LBUTTONUP = 0x0202;
 inline constexpr unsigned WM_LBUTTONDBLCLK = 0x0203;
@@ -34,10 +29,19 @@ unsigned RegisterWindowMessage(const char* name);
 // A window that receives the icon's messages: the callback message and
 // "TaskbarCreated", and hears when the tray host that showed its icon went
 // away.
+// A message to a tray window: its id and, for the icon's callback message,
+// the icon's id and the mouse message.
+struct TrayMessage {
+    unsigned id = 0;
+    unsigned iconId = 0;
+    unsigned mouseMessage = 0;
+};
+
 class NotifyWindow {
 public:
     virtual ~NotifyWindow() = default;
-    virtual LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) = 0;
+    // The message's result: nonzero when it was handled.
+    virtual long WindowProc(const TrayMessage& message) = 0;
     virtual void OnTrayHostGone() = 0;
 };
 
@@ -57,7 +61,6 @@ public:
 
 // The shell's first version of the notification data.
 struct NotifyIconData {
-    unsigned cbSize = 0;
     NotifyWindow* hWnd = nullptr;
     unsigned uID = 0;
     unsigned uFlags = 0;

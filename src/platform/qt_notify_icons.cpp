@@ -32,7 +32,7 @@ unsigned MouseMessage(QSystemTrayIcon::ActivationReason reason) {
 // Sends the icon's callback message with a mouse message, as the shell would.
 std::function<void()> Notifier(const NotifyIconData& data, unsigned mouseMessage) {
     return [window = data.hWnd, id = data.uID, message = data.uCallbackMessage, mouseMessage] {
-        window->WindowProc(message, id, mouseMessage);
+        window->WindowProc({message, id, mouseMessage});
     };
 }
 
@@ -89,7 +89,7 @@ void QtNotifyIcons::OnTrayHostChanged() {
     const std::set<NotifyWindow*> windows = windows_;
     for (NotifyWindow* window : windows) {
         if (windows_.contains(window)) {
-            window->WindowProc(taskbarCreated, 0, 0);
+            window->WindowProc({taskbarCreated});
         }
     }
 }
@@ -164,7 +164,7 @@ bool QtNotifyIcons::ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data) {
         QObject::connect(icon.xembed, &QSystemTrayIcon::activated,
                          [window = data.hWnd, id = data.uID, message = data.uCallbackMessage](
                              QSystemTrayIcon::ActivationReason reason) {
-                             window->WindowProc(message, id, MouseMessage(reason));
+                             window->WindowProc({message, id, MouseMessage(reason)});
                          });
     }
     if (data.uFlags & NIF_ICON) {

@@ -5,8 +5,6 @@
 using namespace platform;
 
 namespace {
-// The first version of the shell's notification data.
-constexpr unsigned kNotifyIconDataSize = 88;
 constexpr unsigned kAddFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
 // The first popup of the menu resource with that id, or null.
@@ -36,7 +34,6 @@ bool CSystemTray::CreateTray(NotifyWindow* pNotifyWnd, unsigned nCallbackMessage
     }
     shell_.CreateWindow(this);
     windowCreated_ = true;
-    m_nid.cbSize = kNotifyIconDataSize;
     m_nid.hWnd = pNotifyWnd != nullptr ? pNotifyWnd : this;
     m_nid.uID = nID;
     m_nid.uFlags = kAddFlags;
@@ -83,12 +80,12 @@ CommandTarget* CSystemTray::GetCommandTarget() const {
     return m_pCommandTarget != nullptr ? m_pCommandTarget : mainWnd_;
 }
 
-LRESULT CSystemTray::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) {
-    if (message == m_nid.uCallbackMessage) {
-        return OnTrayIconNotify(wParam, lParam);
+long CSystemTray::WindowProc(const TrayMessage& message) {
+    if (message.id == m_nid.uCallbackMessage) {
+        return OnTrayIconNotify(message.iconId, message.mouseMessage);
     }
-    if (message == s_uTaskbarCreated) {
-        return OnTaskbarCreated(wParam, lParam);
+    if (message.id == s_uTaskbarCreated) {
+        return OnTaskbarCreated();
     }
     return 0;
 }
@@ -103,7 +100,7 @@ void CSystemTray::OfferHostMenu() {
     }
 }
 
-LRESULT CSystemTray::OnTaskbarCreated(WPARAM, LPARAM) {
+long CSystemTray::OnTaskbarCreated() {
     if (!ReAddTrayIcon()) {
         return 0;
     }
@@ -124,15 +121,15 @@ void CSystemTray::OnTrayHostGone() {
 
 // The command handed to the target may delete this object, so nothing of it is
 // touched after the hand-over.
-LRESULT CSystemTray::OnTrayIconNotify(WPARAM wParam, LPARAM lParam) {
-    if (wParam != m_nid.uID) {
+long CSystemTray::OnTrayIconNotify(unsigned nIconId, unsigned nMouseMessage) {
+    if (nIconId != m_nid.uID) {
         return 0;
     }
     CommandTarget* target = GetCommandTarget();
     if (target == nullptr) {
         return 0;
     }
-    switch (static_cast<unsigned>(lParam) & 0xFFFF) {
+    switch (nMouseMessage) {
         case WM_RBUTTONUP: {
             const MenuItemTemplate* popup = TrayPopup(m_nid.uID);
             if (popup == nullptr) {

@@ -20,10 +20,10 @@ public:
     bool ReAddTrayIcon();
     platform::CommandTarget* GetCommandTarget() const;
 
-    platform::LRESULT WindowProc(unsigned message, platform::WPARAM wParam,
-                                 platform::LPARAM lParam) override;
-    virtual platform::LRESULT OnTrayIconNotify(platform::WPARAM wParam, platform::LPARAM lParam);
-    platform::LRESULT OnTaskbarCreated(platform::WPARAM, platform::LPARAM);
+    long WindowProc(const platform::TrayMessage& message) override;
+    // The icon's callback: the id of the icon and the mouse message.
+    virtual long OnTrayIconNotify(unsigned nIconId, unsigned nMouseMessage);
+    long OnTaskbarCreated();
     void OnTrayHostGone() override;
 
     // Whether the icon is out of the tray, whether there is none to delete, and

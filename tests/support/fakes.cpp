@@ -153,17 +153,16 @@ void FakeNotifyIcons::LoseTaskbar() {
     }
 }
 
-platform::LRESULT FakeNotifyIcons::Mouse(unsigned mouseMessage) {
+long FakeNotifyIcons::Mouse(unsigned mouseMessage) {
     const platform::NotifyIconData data = *shown;
-    return data.hWnd->WindowProc(data.uCallbackMessage, data.uID,
-                                 static_cast<platform::LPARAM>(mouseMessage));
+    return data.hWnd->WindowProc({data.uCallbackMessage, data.uID, mouseMessage});
 }
 
 void FakeNotifyIcons::RestartTaskbar() {
     const unsigned taskbarCreated = platform::RegisterWindowMessage("TaskbarCreated");
     const auto current = windows;
     for (platform::NotifyWindow* window : current) {
-        window->WindowProc(taskbarCreated, 0, 0);
+        window->WindowProc({taskbarCreated});
     }
 }
 

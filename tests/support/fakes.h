@@ -93,7 +93,7 @@ public:
                      platform::CommandTarget& owner) override;
 
     // The user acts on the icon shown last; returns the callback's result.
-    platform::LRESULT Mouse(unsigned mouseMessage);
+    long Mouse(unsigned mouseMessage);
     // The tray host appears anew.
     void RestartTaskbar();
     // The tray host goes away, taking the icon with it.

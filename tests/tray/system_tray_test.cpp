@@ -66,7 +66,6 @@ TEST_F(SystemTrayTest, CreateAddsTheIconWithItsNotificationData) {
     EXPECT_EQ(tray->GetFlags(), kShown);
     ASSERT_EQ(shell.calls.size(), 1u);
     const NotifyIconData& d = shell.calls[0].data;
-    EXPECT_EQ(d.cbSize, 88u);
     EXPECT_EQ(d.hWnd, tray.get()) << "the tray's own window hears the callbacks";
     EXPECT_EQ(d.uID, kIconId);
     EXPECT_EQ(d.uFlags, 7u);
@@ -175,7 +174,7 @@ TEST_F(SystemTrayTest, OtherMouseMessagesAndOtherIconsDoNothing) {
     for (unsigned message : {WM_MOUSEMOVE, WM_LBUTTONUP, 0x0201u, WM_MBUTTONUP}) {
         EXPECT_EQ(shell.Mouse(message), 1);
     }
-    EXPECT_EQ(tray->WindowProc(kCallback, kIconId + 1, WM_LBUTTONDBLCLK), 0);
+    EXPECT_EQ(tray->WindowProc({kCallback, kIconId + 1, WM_LBUTTONDBLCLK}), 0);
     EXPECT_TRUE(target.sent.empty());
     EXPECT_TRUE(target.posted.empty());
     EXPECT_TRUE(shell.popupsShown.empty());
