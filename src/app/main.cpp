@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     std::vector<char*> arguments = platform::ArgumentsWithQtPlatformChoice(argc, argv);
     int count = static_cast<int>(arguments.size()) - 1;
     QApplication qapp(count, arguments.data());
+    platform::ReportQtPlatform();
     QCoreApplication::setApplicationName(platform::ExecutableName(argv[0]));
     QApplication::setWindowIcon(res::AppIcon());
     platform::QtMessageBoxes messageBoxes;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/diagnostics.h"
+
 namespace platform {
 
 namespace {
@@ -50,6 +52,7 @@ bool IsFollowedRedirect(long status) {
 struct InternetSession::Impl {
     CURL* curl = nullptr;
     curl_slist* headers = nullptr;
+    char error[CURL_ERROR_SIZE] = {};  // libcurl's words for the last failure
     ~Impl() {
         if (curl != nullptr) {
             curl_easy_cleanup(curl);
@@ -84,6 +87,7 @@ std::unique_ptr<InternetSession> InternetSession::Open(const std::string& agent,
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, impl->headers);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl->error);
     return std::unique_ptr<InternetSession>(new InternetSession(std::move(impl)));
 }
 
@@ -95,12 +99,20 @@ std::unique_ptr<InternetRequest> InternetSession::OpenUrl(const std::string& url
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    impl_->error[0] = '\0';
     CURLcode rc = curl_easy_perform(c);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
 
     bool stoppedByUs = rc == CURLE_WRITE_ERROR && t.body.size() == t.wanted;
     bool ok = rc == CURLE_OK || stoppedByUs;
+    if (!ok) {
+        // The address holds the password: only libcurl's reason is told.
+        qCWarning(lcHttp, "request failed: %s%s%s", curl_easy_strerror(rc),
+                  impl_->error[0] != '\0' ? ": " : "", impl_->error);
+    } else if (!t.headerComplete) {
+        qCWarning(lcHttp) << "request failed: no HTTP response header";
+    }
     if (!t.headerComplete || (!ok && IsFollowedRedirect(t.lastStatus))) {
         return nullptr;
     }

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/crt.h"
+#include "platform/diagnostics.h"
 
 namespace platform {
 namespace {
@@ -54,8 +55,11 @@ private:
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size > kMaxFileSize) {
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    if (st.st_size > kMaxFileSize) {
+        errno = EFBIG;
         return std::nullopt;
     }
     constexpr auto kMax = static_cast<std::size_t>(kMaxFileSize);
@@ -65,6 +69,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     for (;;) {
         if (total == content.size()) {
             if (total > kMax) {
+                errno = EFBIG;
                 return std::nullopt;  // it grew past any settings file while being read
             }
             content.resize(std::min(2 * total, kMax + 1));
@@ -426,7 +431,12 @@ bool WriteLocked(const std::string& section, const std::string& key, const std::
                  const std::string& path) {
     struct stat st {};
     bool exists = stat(path.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || IsReadOnly(path, st))) {
+    if (exists && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    if (exists && IsReadOnly(path, st)) {
+        errno = EACCES;
         return false;
     }
     std::string old;
@@ -469,12 +479,19 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& path) {
+    errno = 0;
     const auto file = FollowLinks(path);
-    if (!file) {
-        return false;
+    bool written = false;
+    if (file) {
+        FolderLock lock(DirectoryOf(*file));
+        written = WriteLocked(section, key, value, *file);
     }
-    FolderLock lock(DirectoryOf(*file));
-    return WriteLocked(section, key, value, *file);
+    if (!written) {
+        const int reason = errno != 0 ? errno : ELOOP;
+        qCWarning(lcSettings, "cannot write %s to %s: %s", key.c_str(), path.c_str(),
+                  std::strerror(reason));
+    }
+    return written;
 }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <QSystemTrayIcon>
 #include <map>
 
+#include "platform/diagnostics.h"
 #include "platform/modal_stack.h"
 
 namespace platform {
@@ -57,6 +58,11 @@ QtNotifyIcons::QtNotifyIcons(const QDBusConnection& bus)
         QObject::connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), &listener_,
                          SLOT(TrayWindowChanged(QScreen*)));
     }
+    if (lcTray().isInfoEnabled()) {
+        const bool dbusHost = StatusNotifierHostPresent(bus_);
+        qCInfo(lcTray) << "tray hosts at start-up: D-Bus (StatusNotifierItem)" << dbusHost
+                       << "XEmbed" << (!dbusHost && XEmbedTrayPresent());
+    }
 }
 
 QtNotifyIcons::~QtNotifyIcons() {
@@ -77,6 +83,7 @@ void QtNotifyIcons::OnTrayHostChanged() {
             lost.insert(key.first);
         }
     }
+    qCInfo(lcTray) << "tray hosts changed: D-Bus" << dbusHost << "XEmbed" << xembedHost;
     for (NotifyWindow* window : lost) {
         if (windows_.contains(window)) {
             window->OnTrayHostGone();
@@ -123,6 +130,7 @@ bool QtNotifyIcons::Add(const NotifyIconData& data) {
                        : XEmbedTrayPresent()           ? ShowOnXEmbedHost(icon, data)
                                                        : false;
     if (!added) {
+        qCWarning(lcTray) << "the tray icon could not be added: no tray host took it";
         Discard(icon);
     }
     return added;
@@ -132,6 +140,7 @@ bool QtNotifyIcons::Add(const NotifyIconData& data) {
 // double-clicks), and the host shows the exported menu itself; a host that
 // asks the program for its menu gets the right button's popup.
 bool QtNotifyIcons::ShowOnDBusHost(Icon& icon, const NotifyIconData& data) {
+    qCInfo(lcTray) << "tray icon for a D-Bus (StatusNotifierItem) host";
     if (icon.xembed != nullptr) {
         Discard(icon);
     }
@@ -156,6 +165,7 @@ bool QtNotifyIcons::ShowOnDBusHost(Icon& icon, const NotifyIconData& data) {
 }
 
 bool QtNotifyIcons::ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data) {
+    qCInfo(lcTray) << "tray icon for an XEmbed tray";
     if (icon.dbus != nullptr) {
         Discard(icon);
     }

@@ -1,6 +1,9 @@
 #include "platform/session_platform.h"
 
+#include <QGuiApplication>
 #include <cstdlib>
+
+#include "platform/diagnostics.h"
 
 namespace platform {
 
@@ -29,9 +32,12 @@ std::string ChooseQtPlatform(const SessionEnvironment& session) {
     return "xcb";
 }
 
+namespace {
+std::string choice;  // what ArgumentsWithQtPlatformChoice chose
+}  // namespace
+
 std::vector<char*> ArgumentsWithQtPlatformChoice(int argc, char** argv) {
     static std::string option = "-platform";
-    static std::string choice;
     choice = ChooseQtPlatform(ReadSessionEnvironment());
     std::vector<char*> arguments(argv, argv + argc);
     if (!choice.empty()) {
@@ -39,6 +45,13 @@ std::vector<char*> ArgumentsWithQtPlatformChoice(int argc, char** argv) {
     }
     arguments.push_back(nullptr);
     return arguments;
+}
+
+void ReportQtPlatform() {
+    qCInfo(lcPlatform).noquote() << "Qt platform:" << QGuiApplication::platformName()
+                                 << (choice.empty() ? "(Qt's own choice)"
+                                                    : "(X11 through XWayland: Wayland does not "
+                                                      "tell a program its window was minimised)");
 }
 
 }  // namespace platform

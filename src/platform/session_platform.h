@@ -25,4 +25,7 @@ std::string ChooseQtPlatform(const SessionEnvironment& session);
 // left to their own choice.
 std::vector<char*> ArgumentsWithQtPlatformChoice(int argc, char** argv);
 
+// Tells the diagnostics which platform Qt runs on, and why, once it runs.
+void ReportQtPlatform();
+
 }  // namespace platform
