@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <ostream>
 
 namespace service {
 
@@ -26,20 +30,42 @@ std::string Text(sqlite3_stmt* st, int column) {
     return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
 }
 
-// Creates the file readable by its owner only before SQLite opens it.
-bool CreatePrivateFile(const std::string& path) {
+// Keeps a file readable by its owner only: it holds the password hashes.
+// Tells the log when an existing file had a wider mode.
+void NarrowMode(int fd, const std::string& path, std::ostream* log) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && (st.st_mode & 077) != 0 && fchmod(fd, 0600) == 0 && log) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        *log << "kestrome-service: " << path << " was mode " << mode << ", now 0600" << std::endl;
+    }
+}
+
+// Creates the database readable by its owner only before SQLite opens it, and
+// narrows the database and its journal files when they exist wider.
+bool CreatePrivateFiles(const std::string& path, std::ostream* log) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         return false;
     }
+    NarrowMode(fd, path, log);
     close(fd);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string journal = path + suffix;
+        int jfd = open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (jfd >= 0) {
+            NarrowMode(jfd, journal, log);
+            close(jfd);
+        }
+    }
     return true;
 }
 
 }  // namespace
 
-std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::string& error) {
-    if (!CreatePrivateFile(path)) {
+std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::string& error,
+                                                 std::ostream* log) {
+    if (!CreatePrivateFiles(path, log)) {
         error = "cannot create " + path;
         return nullptr;
     }

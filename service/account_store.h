@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,8 +25,11 @@ struct Account {
 
 class AccountStore {
 public:
-    // Opens (creating with mode 0600) the database; null with error set on failure.
-    static std::unique_ptr<AccountStore> Open(const std::string& path, std::string& error);
+    // Opens (creating with mode 0600) the database; null with error set on
+    // failure. An existing database or journal file with a wider mode is
+    // narrowed to 0600, which is told to log when given.
+    static std::unique_ptr<AccountStore> Open(const std::string& path, std::string& error,
+                                              std::ostream* log = nullptr);
     ~AccountStore();
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;

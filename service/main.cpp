@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string error;
-    auto store = service::AccountStore::Open(options.db, error);
+    auto store = service::AccountStore::Open(options.db, error, &std::cerr);
     if (!store) {
         std::cerr << "kestrome-service: " << error << std::endl;
         return 1;

@@ -23,11 +23,13 @@ std::int64_t Now() {
         .count();
 }
 
-// A value shown in the log: control characters escaped, long values cut.
+// A value shown in the log: every byte outside printable ASCII, and the quote
+// and backslash, escaped, so that no request can forge or garble a line; long
+// values cut.
 std::string LogSafe(const std::string& text) {
     std::string out;
     for (unsigned char c : text.substr(0, 64)) {
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02X", c);
             out += hex;
@@ -38,9 +40,19 @@ std::string LogSafe(const std::string& text) {
     return text.size() > 64 ? out + "..." : out;
 }
 
+// Only GET records an update (the HTTP library also routes HEAD here).
 void HandleUpdate(AccountStore& store, const httplib::Request& req, httplib::Response& res) {
+    if (req.method != "GET") {
+        res.status = 405;
+        res.set_header("Allow", "GET");
+        return;
+    }
     const UpdateReply reply = AnswerUpdate(store, req.get_param_value("login"),
                                            req.get_param_value("password"), req.remote_addr, Now());
+    if (reply.code == kNotStored) {
+        res.status = 503;
+        return;
+    }
     res.set_content(reply.body, "text/plain");
 }
 
@@ -48,11 +60,13 @@ void LogRequest(std::ostream& log, std::mutex& mutex, const httplib::Request& re
                 const httplib::Response& res) {
     const bool update = req.path == "/process.php";
     std::lock_guard lock(mutex);
-    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << req.remote_addr << " " << req.method
-        << " " << req.path;
-    if (update) {
+    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << req.remote_addr << " "
+        << LogSafe(req.method) << " " << LogSafe(req.path);
+    if (update && res.status == 200) {
         log << " login=\"" << LogSafe(req.get_param_value("login"))
             << "\" reply=" << res.body.substr(0, 3);
+    } else if (update) {
+        log << " login=\"" << LogSafe(req.get_param_value("login")) << "\" status=" << res.status;
     } else {
         log << " status=" << res.status;
     }

@@ -25,7 +25,9 @@ UpdateReply AnswerUpdate(AccountStore& store, const std::string& login, const st
     if (account->banned) {
         return Refuse(kBanned);
     }
-    store.RecordUpdate(login, peerAddress, now);
+    if (!store.RecordUpdate(login, peerAddress, now)) {
+        return {kNotStored, ""};
+    }
     return {kUpdated, std::to_string(kUpdated) + peerAddress};
 }
 

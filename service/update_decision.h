@@ -12,10 +12,13 @@ namespace service {
 inline constexpr std::size_t kMaxParameterBytes = 256;
 
 enum ReplyCode { kUpdated = 100, kUnknownLogin = 101, kWrongPassword = 102, kBanned = 103 };
+// Not a reply of the protocol: the update could not be stored, which is
+// answered as HTTP 503 with an empty body, never as success.
+inline constexpr int kNotStored = 503;
 
 struct UpdateReply {
-    ReplyCode code;
-    std::string body;  // the three digits, then the address for code 100
+    int code;          // a ReplyCode, or kNotStored
+    std::string body;  // the three digits, then the address for code 100; empty for kNotStored
 };
 
 // Decides the reply for a login and password from peerAddress at time now,

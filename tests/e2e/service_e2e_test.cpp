@@ -182,6 +182,40 @@ TEST(ServiceHttpTest, HomePageAndUnknownPaths) {
     EXPECT_NE(service.Log().find("login=\"x\" reply=101"), std::string::npos) << service.Log();
 }
 
+// One request, one line: what a request carries cannot forge a line, and
+// only GET records an update.
+TEST(ServiceHttpTest, LogLinesCannotBeForgedAndOnlyGetRecordsAnUpdate) {
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    AddAccount(db, "joe", "pw");
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready());
+    long status = 0;
+    const std::string base = "http://" + service.HostPort();
+    HttpClient().Get(base + "/x%0A2026-12-07T00:00:00Z%20203.0.113.9%20GET%20%1B%E2%80%AE",
+                     &status);
+    EXPECT_EQ(status, 404);
+    CURL* head = curl_easy_init();
+    curl_easy_setopt(head, CURLOPT_URL, (base + "/process.php?login=joe&password=pw").c_str());
+    curl_easy_setopt(head, CURLOPT_NOBODY, 1L);
+    ASSERT_EQ(curl_easy_perform(head), CURLE_OK);
+    curl_easy_getinfo(head, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(head);
+    EXPECT_EQ(status, 405);
+    EXPECT_EQ(service.Stop(), 0);
+    const std::string log = service.Log();
+    EXPECT_NE(
+        log.find(
+            " GET /x\\x0A2026-12-07T00:00:00Z 203.0.113.9 GET \\x1B\\xE2\\x80\\xAE status=404"),
+        std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("\n2026-12-07T00:00:00Z"), std::string::npos) << "a forged line: " << log;
+    EXPECT_NE(log.find(" HEAD /process.php login=\"joe\" status=405"), std::string::npos) << log;
+    const std::string accounts = RunServiceCommand(db, "user list").output;
+    EXPECT_EQ(accounts.find("127.0.0.1"), std::string::npos)
+        << "HEAD recorded an update: " << accounts;
+}
+
 TEST(ServiceHttpTest, TakenPortIsReportedClearly) {
     TempDir dir;
     ServiceProcess first(dir.File("a.db"));

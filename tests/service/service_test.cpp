@@ -1,6 +1,7 @@
 // The update service's parts: the account store, the reply decision, the
 // administration commands and the listen address.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "service/passwords.h"
 #include "service/server.h"
 #include "service/update_decision.h"
+#include "support/service_process.h"
 #include "support/temp_dir.h"
 
 using namespace service;
@@ -109,6 +111,61 @@ TEST_F(ServiceTest, UserCommandsRefuseUnknownUsersAndBadArguments) {
     EXPECT_EQ(User({"add", "bad\nname"}), 2);
     EXPECT_EQ(User({"add", "joe"}, ""), 1) << "an empty password is refused";
     EXPECT_FALSE(store->Find("joe").has_value());
+}
+
+// A database that refuses the write (as a full disk or a lock held past the
+// busy time-out would): the update is answered 503, never 100.
+TEST_F(ServiceTest, AnUpdateThatCannotBeStoredIsNeverAcknowledged) {
+    Add("joe", "pw");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "CREATE TRIGGER full BEFORE UPDATE ON accounts "
+                           "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+    const UpdateReply reply = AnswerUpdate(*store, "joe", "pw", "10.1.2.3", 1000);
+    EXPECT_EQ(reply.code, kNotStored);
+    EXPECT_EQ(reply.body, "");
+    EXPECT_EQ(store->Find("joe")->lastAddress, "");
+}
+
+TEST_F(ServiceTest, AWideDatabaseAndJournalAreNarrowedWithALogLine) {
+    store.reset();
+    for (const std::string& file : {path, path + "-wal"}) {
+        testsupport::WriteFile(file, "");
+        chmod(file.c_str(), 0644);
+    }
+    std::ostringstream log;
+    store = AccountStore::Open(path, error, &log);
+    ASSERT_NE(store, nullptr) << error;
+    for (const std::string& file : {path, path + "-wal"}) {
+        struct stat st {};
+        stat(file.c_str(), &st);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+        EXPECT_NE(log.str().find(file + " was mode 0644, now 0600"), std::string::npos)
+            << log.str();
+    }
+}
+
+// Accounts created and changed without choosing a strength get Argon2id at
+// libsodium's Interactive strength (64 MiB, two passes), as the program
+// itself stores them.
+TEST_F(ServiceTest, StoredHashesAreAtInteractiveStrength) {
+    store.reset();
+    testsupport::RunServiceCommand(path, "user add joe", "first\n");
+    store = AccountStore::Open(path, error);
+    const std::string interactive = "$argon2id$v=19$m=65536,t=2,p=1$";
+    EXPECT_EQ(store->Find("joe")->passwordHash.rfind(interactive, 0), 0u)
+        << store->Find("joe")->passwordHash;
+    const std::string added = store->Find("joe")->passwordHash;
+    store.reset();
+    testsupport::RunServiceCommand(path, "user passwd joe", "second\n");
+    store = AccountStore::Open(path, error);
+    const std::string changed = store->Find("joe")->passwordHash;
+    EXPECT_NE(changed, added);
+    EXPECT_EQ(changed.rfind(interactive, 0), 0u) << changed;
 }
 
 TEST(ListenAddressTest, ParsesHostAndPort) {
