@@ -56,10 +56,6 @@ void WhenExposed(QWidget* widget, std::function<void()> then) {
     new ExposeWatch(widget, std::move(then));
 }
 
-}  // namespace
-
-namespace {
-
 bool IsInputControl(const ControlTemplate& ctl) {
     return ctl.kind == ControlKind::Edit || ctl.kind == ControlKind::CheckBox;
 }

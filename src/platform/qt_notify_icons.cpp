@@ -172,9 +172,8 @@ bool QtNotifyIcons::ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data) {
     if (icon.xembed == nullptr) {
         icon.xembed = new QSystemTrayIcon();
         QObject::connect(icon.xembed, &QSystemTrayIcon::activated,
-                         [window = data.hWnd, id = data.uID, message = data.uCallbackMessage](
-                             QSystemTrayIcon::ActivationReason reason) {
-                             window->WindowProc({message, id, MouseMessage(reason)});
+                         [data](QSystemTrayIcon::ActivationReason reason) {
+                             Notifier(data, MouseMessage(reason))();
                          });
     }
     if (data.uFlags & NIF_ICON) {
