@@ -41,16 +41,17 @@ std::string LogSafe(const std::string& text) {
 }
 
 // Only GET records an update (the HTTP library also routes HEAD here).
-void HandleUpdate(AccountStore& store, const httplib::Request& req, httplib::Response& res) {
+void HandleUpdate(AccountStore& store, PasswordCheck& check, const httplib::Request& req,
+                  httplib::Response& res) {
     if (req.method != "GET") {
         res.status = 405;
         res.set_header("Allow", "GET");
         return;
     }
-    const UpdateReply reply = AnswerUpdate(store, req.get_param_value("login"),
+    const UpdateReply reply = AnswerUpdate(store, check, req.get_param_value("login"),
                                            req.get_param_value("password"), req.remote_addr, Now());
-    if (reply.code == kNotStored) {
-        res.status = 503;
+    if (reply.code == kNotStored || reply.code == kTooManyFailures) {
+        res.status = reply.code;
         return;
     }
     res.set_content(reply.body, "text/plain");
@@ -137,9 +138,13 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log) 
 
     httplib::Server server;
     std::mutex logMutex;
-    server.Get("/process.php", [&store](const httplib::Request& req, httplib::Response& res) {
-        HandleUpdate(store, req, res);
-    });
+    PasswordCheck check;
+    server.Get("/process.php",
+               [&store, &check](const httplib::Request& req, httplib::Response& res) {
+                   HandleUpdate(store, check, req, res);
+               });
+    // Only GET is served: a request body is refused before it is read.
+    server.set_payload_max_length(0);
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(HomePage(), "text/html; charset=utf-8");
     });

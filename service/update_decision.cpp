@@ -1,7 +1,5 @@
 #include "service/update_decision.h"
 
-#include "service/passwords.h"
-
 namespace service {
 
 namespace {
@@ -10,16 +8,26 @@ UpdateReply Refuse(ReplyCode code) {
 }
 }  // namespace
 
-UpdateReply AnswerUpdate(AccountStore& store, const std::string& login, const std::string& password,
-                         const std::string& peerAddress, std::int64_t now) {
+// Unknown logins and wrong passwords count against the caller's address, and
+// an address over its limit is refused before any lookup or hashing.
+UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
+                         const std::string& password, const std::string& peerAddress,
+                         std::int64_t now) {
+    if (check.Refused(peerAddress, now)) {
+        return {kTooManyFailures, ""};
+    }
     if (login.empty() || login.size() > kMaxParameterBytes) {
+        check.Failed(peerAddress, now);
         return Refuse(kUnknownLogin);
     }
     const std::optional<Account> account = store.Find(login);
     if (!account) {
+        check.Failed(peerAddress, now);
         return Refuse(kUnknownLogin);
     }
-    if (password.size() > kMaxParameterBytes || !VerifyPassword(account->passwordHash, password)) {
+    if (password.size() > kMaxParameterBytes ||
+        !check.Matches(login, password, account->passwordHash, now)) {
+        check.Failed(peerAddress, now);
         return Refuse(kWrongPassword);
     }
     if (account->banned) {

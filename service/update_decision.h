@@ -6,15 +6,18 @@
 #include <string>
 
 #include "service/account_store.h"
+#include "service/password_check.h"
 
 namespace service {
 
 inline constexpr std::size_t kMaxParameterBytes = 256;
 
 enum ReplyCode { kUpdated = 100, kUnknownLogin = 101, kWrongPassword = 102, kBanned = 103 };
-// Not a reply of the protocol: the update could not be stored, which is
-// answered as HTTP 503 with an empty body, never as success.
+// Not replies of the protocol, answered as HTTP statuses with an empty body:
+// the update could not be stored (never answered as success), and the caller's
+// address failed too often to be heard for now.
 inline constexpr int kNotStored = 503;
+inline constexpr int kTooManyFailures = 429;
 
 struct UpdateReply {
     int code;          // a ReplyCode, or kNotStored
@@ -24,7 +27,8 @@ struct UpdateReply {
 // Decides the reply for a login and password from peerAddress at time now,
 // recording the update when it succeeds. Over-long values are refused before
 // any hashing work.
-UpdateReply AnswerUpdate(AccountStore& store, const std::string& login, const std::string& password,
-                         const std::string& peerAddress, std::int64_t now);
+UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
+                         const std::string& password, const std::string& peerAddress,
+                         std::int64_t now);
 
 }  // namespace service

@@ -216,6 +216,23 @@ TEST(ServiceHttpTest, LogLinesCannotBeForgedAndOnlyGetRecordsAnUpdate) {
         << "HEAD recorded an update: " << accounts;
 }
 
+// Only GET is served: a request with a body is refused, not read into memory.
+TEST(ServiceHttpTest, ARequestBodyIsRefused) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"));
+    ASSERT_TRUE(service.Ready());
+    CURL* post = curl_easy_init();
+    curl_easy_setopt(post, CURLOPT_URL, ("http://" + service.HostPort() + "/").c_str());
+    curl_easy_setopt(post, CURLOPT_POSTFIELDS, "0123456789");
+    curl_easy_setopt(post, CURLOPT_TIMEOUT, 30L);
+    ASSERT_EQ(curl_easy_perform(post), CURLE_OK);
+    long status = 0;
+    curl_easy_getinfo(post, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(post);
+    EXPECT_EQ(status, 413);
+    EXPECT_EQ(service.Stop(), 0);
+}
+
 TEST(ServiceHttpTest, TakenPortIsReportedClearly) {
     TempDir dir;
     ServiceProcess first(dir.File("a.db"));

@@ -26,6 +26,7 @@ protected:
     std::string path = dir.File("accounts.db");
     std::string error;
     std::unique_ptr<AccountStore> store = AccountStore::Open(path, error);
+    PasswordCheck check;
 
     void Add(const std::string& name, const std::string& password) {
         ASSERT_TRUE(store->Add(name, *HashPassword(password, HashStrength::Minimum)));
@@ -62,12 +63,12 @@ TEST_F(ServiceTest, RepliesFollowTheAccount) {
     Add("joe", "right");
     Add("ann", "pw");
     store->SetBanned("ann", true);
-    EXPECT_EQ(AnswerUpdate(*store, "joe", "right", "10.1.2.3", 1000).body, "10010.1.2.3");
-    EXPECT_EQ(AnswerUpdate(*store, "joe", "wrong", "10.1.2.3", 1000).body, "102");
-    EXPECT_EQ(AnswerUpdate(*store, "nobody", "right", "10.1.2.3", 1000).body, "101");
-    EXPECT_EQ(AnswerUpdate(*store, "", "right", "10.1.2.3", 1000).body, "101");
-    EXPECT_EQ(AnswerUpdate(*store, "ann", "pw", "10.1.2.3", 1000).body, "103");
-    EXPECT_EQ(AnswerUpdate(*store, "ann", "bad", "10.1.2.3", 1000).body, "102")
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "right", "10.1.2.3", 1000).body, "10010.1.2.3");
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "wrong", "10.1.2.3", 1000).body, "102");
+    EXPECT_EQ(AnswerUpdate(*store, check, "nobody", "right", "10.1.2.3", 1000).body, "101");
+    EXPECT_EQ(AnswerUpdate(*store, check, "", "right", "10.1.2.3", 1000).body, "101");
+    EXPECT_EQ(AnswerUpdate(*store, check, "ann", "pw", "10.1.2.3", 1000).body, "103");
+    EXPECT_EQ(AnswerUpdate(*store, check, "ann", "bad", "10.1.2.3", 1000).body, "102")
         << "a wrong password learns nothing of the ban";
     auto joe = store->Find("joe");
     EXPECT_EQ(joe->lastAddress, "10.1.2.3");
@@ -77,10 +78,14 @@ TEST_F(ServiceTest, RepliesFollowTheAccount) {
 
 TEST_F(ServiceTest, OverlongParametersAreRefused) {
     Add(std::string(256, 'a'), "pw");
-    EXPECT_EQ(AnswerUpdate(*store, std::string(257, 'a'), "pw", "1.1.1.1", 1).code, kUnknownLogin);
-    EXPECT_EQ(AnswerUpdate(*store, std::string(256, 'a'), std::string(257, 'p'), "1.1.1.1", 1).code,
-              kWrongPassword);
-    EXPECT_EQ(AnswerUpdate(*store, std::string(256, 'a'), "pw", "1.1.1.1", 1).code, kUpdated);
+    EXPECT_EQ(AnswerUpdate(*store, check, std::string(257, 'a'), "pw", "1.1.1.1", 1).code,
+              kUnknownLogin);
+    EXPECT_EQ(
+        AnswerUpdate(*store, check, std::string(256, 'a'), std::string(257, 'p'), "1.1.1.1", 1)
+            .code,
+        kWrongPassword);
+    EXPECT_EQ(AnswerUpdate(*store, check, std::string(256, 'a'), "pw", "1.1.1.1", 1).code,
+              kUpdated);
 }
 
 TEST_F(ServiceTest, UserCommandsManageAccounts) {
@@ -88,7 +93,7 @@ TEST_F(ServiceTest, UserCommandsManageAccounts) {
     EXPECT_EQ(User({"add", "joe"}), 1);
     EXPECT_NE(err.str().find("already exists"), std::string::npos);
     EXPECT_EQ(User({"passwd", "joe"}, "second"), 0);
-    EXPECT_EQ(AnswerUpdate(*store, "joe", "second", "1.1.1.1", 1).code, kUpdated);
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "second", "1.1.1.1", 1).code, kUpdated);
     EXPECT_EQ(User({"ban", "joe"}), 0);
     EXPECT_TRUE(store->Find("joe")->banned);
     EXPECT_EQ(User({"unban", "joe"}), 0);
@@ -125,7 +130,7 @@ TEST_F(ServiceTest, AnUpdateThatCannotBeStoredIsNeverAcknowledged) {
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(other);
-    const UpdateReply reply = AnswerUpdate(*store, "joe", "pw", "10.1.2.3", 1000);
+    const UpdateReply reply = AnswerUpdate(*store, check, "joe", "pw", "10.1.2.3", 1000);
     EXPECT_EQ(reply.code, kNotStored);
     EXPECT_EQ(reply.body, "");
     EXPECT_EQ(store->Find("joe")->lastAddress, "");
@@ -166,6 +171,39 @@ TEST_F(ServiceTest, StoredHashesAreAtInteractiveStrength) {
     const std::string changed = store->Find("joe")->passwordHash;
     EXPECT_NE(changed, added);
     EXPECT_EQ(changed.rfind(interactive, 0), 0u) << changed;
+}
+
+// Failures count per source address: beyond the limit that address is refused
+// (429) before any hashing, while other addresses and the account itself are
+// still served.
+TEST_F(ServiceTest, AnAddressThatKeepsFailingIsRefusedAndNoOneElseIs) {
+    Add("joe", "pw");
+    PasswordCheck limited(PasswordCheck::Limits{.maxFailures = 3, .windowSeconds = 60});
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(AnswerUpdate(*store, limited, "joe", "guess", "10.0.0.9", 1000).code,
+                  kWrongPassword);
+    }
+    EXPECT_EQ(AnswerUpdate(*store, limited, "joe", "pw", "10.0.0.9", 1001).code, kTooManyFailures);
+    EXPECT_EQ(AnswerUpdate(*store, limited, "nobody", "x", "10.0.0.9", 1001).body, "");
+    EXPECT_EQ(AnswerUpdate(*store, limited, "joe", "pw", "10.0.0.7", 1001).code, kUpdated)
+        << "the account is not locked out";
+    EXPECT_EQ(AnswerUpdate(*store, limited, "joe", "pw", "10.0.0.9", 1060).code, kUpdated)
+        << "the address is heard again after the window";
+}
+
+// A password proved once is remembered, but never past a change made by the
+// user command, even one run as a separate process on the same database.
+TEST_F(ServiceTest, ARememberedPasswordIsForgottenWhenItIsChanged) {
+    Add("joe", "old");
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "old", "10.0.0.1", 1000).code, kUpdated);
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "old", "10.0.0.1", 1001).code, kUpdated);
+    testsupport::RunServiceCommand(path, "--hash-strength minimum user passwd joe", "new\n");
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "old", "10.0.0.1", 1002).code, kWrongPassword);
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "new", "10.0.0.1", 1003).code, kUpdated);
+    testsupport::RunServiceCommand(path, "user ban joe");
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "new", "10.0.0.1", 1004).code, kBanned);
+    testsupport::RunServiceCommand(path, "user remove joe");
+    EXPECT_EQ(AnswerUpdate(*store, check, "joe", "new", "10.0.0.1", 1005).code, kUnknownLogin);
 }
 
 TEST(ListenAddressTest, ParsesHostAndPort) {

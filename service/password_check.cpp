@@ -1,0 +1,108 @@
+#include "service/password_check.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "service/passwords.h"
+
+namespace service {
+
+namespace {
+
+std::ptrdiff_t Cores() {
+    return std::max<std::ptrdiff_t>(1, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+PasswordCheck::PasswordCheck() : PasswordCheck(Limits{}) {}
+
+PasswordCheck::PasswordCheck(Limits limits) : limits_(limits), verifications_(Cores()) {
+    randombytes_buf(secret_.data(), secret_.size());
+}
+
+std::size_t PasswordCheck::DigestHash::operator()(const Digest& d) const {
+    std::size_t h = 0;
+    std::memcpy(&h, d.data(), sizeof h);  // the digest is already uniform
+    return h;
+}
+
+PasswordCheck::Digest PasswordCheck::Key(const std::string& login, const std::string& password,
+                                         const std::string& storedHash) const {
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, secret_.data(), secret_.size(), sizeof(Digest));
+    // Each part is preceded by its length, so no two triples share an input.
+    for (const std::string* part : {&login, &password, &storedHash}) {
+        const std::uint64_t size = part->size();
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(&size),
+                                  sizeof size);
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(part->data()),
+                                  part->size());
+    }
+    Digest digest;
+    crypto_generichash_final(&state, digest.data(), digest.size());
+    return digest;
+}
+
+bool PasswordCheck::Remembered(const Digest& key, std::int64_t now) {
+    std::lock_guard lock(mutex_);
+    auto it = remembered_.find(key);
+    return it != remembered_.end() && it->second > now;
+}
+
+// The memory is bounded: expired entries go first, and when every entry is
+// still fresh the oldest knowledge is simply forgotten.
+void PasswordCheck::Remember(const Digest& key, std::int64_t now) {
+    std::lock_guard lock(mutex_);
+    if (remembered_.size() >= limits_.maxRemembered) {
+        std::erase_if(remembered_, [now](const auto& entry) { return entry.second <= now; });
+        if (remembered_.size() >= limits_.maxRemembered) {
+            remembered_.clear();
+        }
+    }
+    remembered_[key] = now + limits_.rememberSeconds;
+}
+
+bool PasswordCheck::Matches(const std::string& login, const std::string& password,
+                            const std::string& storedHash, std::int64_t now) {
+    const Digest key = Key(login, password, storedHash);
+    if (Remembered(key, now)) {
+        return true;
+    }
+    verifications_.acquire();
+    const bool match = VerifyPassword(storedHash, password);
+    verifications_.release();
+    if (match) {
+        Remember(key, now);
+    }
+    return match;
+}
+
+bool PasswordCheck::Refused(const std::string& address, std::int64_t now) {
+    std::lock_guard lock(mutex_);
+    auto it = failures_.find(address);
+    return it != failures_.end() && now - it->second.windowStart < limits_.windowSeconds &&
+           it->second.count >= limits_.maxFailures;
+}
+
+void PasswordCheck::Failed(const std::string& address, std::int64_t now) {
+    std::lock_guard lock(mutex_);
+    if (failures_.size() >= limits_.maxRemembered) {
+        std::erase_if(failures_, [this, now](const auto& entry) {
+            return now - entry.second.windowStart >= limits_.windowSeconds;
+        });
+        if (failures_.size() >= limits_.maxRemembered) {
+            failures_.clear();
+        }
+    }
+    Failures& f = failures_[address];
+    if (now - f.windowStart >= limits_.windowSeconds) {
+        f = {now, 0};
+    }
+    ++f.count;
+}
+
+}  // namespace service
