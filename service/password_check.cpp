@@ -47,7 +47,9 @@ PasswordCheck::Digest PasswordCheck::Key(const std::string& login, const std::st
     return digest;
 }
 
-bool PasswordCheck::Remembered(const Digest& key, std::int64_t now) {
+bool PasswordCheck::Recalls(const std::string& login, const std::string& password,
+                            const std::string& storedHash, std::int64_t now) {
+    const Digest key = Key(login, password, storedHash);
     std::lock_guard lock(mutex_);
     auto it = remembered_.find(key);
     return it != remembered_.end() && it->second > now;
@@ -66,17 +68,13 @@ void PasswordCheck::Remember(const Digest& key, std::int64_t now) {
     remembered_[key] = now + limits_.rememberSeconds;
 }
 
-bool PasswordCheck::Matches(const std::string& login, const std::string& password,
-                            const std::string& storedHash, std::int64_t now) {
-    const Digest key = Key(login, password, storedHash);
-    if (Remembered(key, now)) {
-        return true;
-    }
+bool PasswordCheck::Verify(const std::string& login, const std::string& password,
+                           const std::string& storedHash, std::int64_t now) {
     verifications_.acquire();
     const bool match = VerifyPassword(storedHash, password);
     verifications_.release();
     if (match) {
-        Remember(key, now);
+        Remember(Key(login, password, storedHash), now);
     }
     return match;
 }

@@ -28,11 +28,16 @@ public:
 
     // True while address has failed too often to be heard.
     bool Refused(const std::string& address, std::int64_t now);
-    // Whether password is the one storedHash was made from. The answer is
-    // remembered under a keyed hash of login, password and stored hash, so a
-    // new password (user passwd, from any process) never matches an old entry.
-    bool Matches(const std::string& login, const std::string& password,
+    // True when password was proved against storedHash within the hour: the
+    // answer is remembered under a keyed hash of login, password and stored
+    // hash, so a new password (user passwd, from any process) never matches an
+    // old entry. Costs no password hashing.
+    bool Recalls(const std::string& login, const std::string& password,
                  const std::string& storedHash, std::int64_t now);
+    // Whether password is the one storedHash was made from, by a full
+    // verification (at most one per core at a time); a match is remembered.
+    bool Verify(const std::string& login, const std::string& password,
+                const std::string& storedHash, std::int64_t now);
     // Counts a failed attempt (unknown login or wrong password) of address.
     void Failed(const std::string& address, std::int64_t now);
 
@@ -48,7 +53,6 @@ private:
 
     Digest Key(const std::string& login, const std::string& password,
                const std::string& storedHash) const;
-    bool Remembered(const Digest& key, std::int64_t now);
     void Remember(const Digest& key, std::int64_t now);
 
     Limits limits_;

@@ -1,21 +1,26 @@
 #include "service/server.h"
 
-#include <httplib.h>
-#include <netinet/tcp.h>
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <ostream>
 #include <thread>
 
+#include "service/http_server.h"
 #include "service/update_decision.h"
+#include "service/work_pool.h"
 
 namespace service {
 
 namespace {
+
+int Cores() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -40,47 +45,85 @@ std::string LogSafe(const std::string& text) {
     return text.size() > 64 ? out + "..." : out;
 }
 
-// Only GET records an update (the HTTP library also routes HEAD here).
-void HandleUpdate(AccountStore& store, PasswordCheck& check, const httplib::Request& req,
-                  httplib::Response& res) {
-    if (req.method != "GET") {
-        res.status = 405;
-        res.set_header("Allow", "GET");
-        return;
+// The work behind an update, off the thread that serves the sockets: the
+// lookups and writes in one pool, the password verifications in another, so
+// clients answered from memory never wait behind a verification.
+struct Updates {
+    explicit Updates(AccountStore& s) : store(s) {}
+
+    AccountStore& store;
+    PasswordCheck check;
+    WorkPool verifications{Cores()};
+    WorkPool lookups{Cores()};
+
+    static HttpResponse Response(const UpdateReply& reply) {
+        if (reply.code == kNotStored || reply.code == kTooManyFailures) {
+            return HttpResponse::Status(reply.code);
+        }
+        return HttpResponse::Content("text/plain", reply.body);
     }
-    const UpdateReply reply = AnswerUpdate(store, check, req.get_param_value("login"),
-                                           req.get_param_value("password"), req.remote_addr, Now());
-    if (reply.code == kNotStored || reply.code == kTooManyFailures) {
-        res.status = reply.code;
-        return;
+
+    void Start(const HttpRequest& req, const std::string& peer, HttpServer::Reply reply) {
+        lookups.Post([this, login = QueryValue(req.query, "login"),
+                      password = QueryValue(req.query, "password"), peer, reply] {
+            UpdateStep step = BeginUpdate(store, check, login, password, peer, Now());
+            if (step.reply) {
+                reply(Response(*step.reply));
+                return;
+            }
+            verifications.Post([this, account = std::move(step.account), password, peer, reply] {
+                reply(Response(FinishUpdate(store, check, account, password, peer, Now())));
+            });
+        });
     }
-    res.set_content(reply.body, "text/plain");
+
+    // Stops taking work; false when some is still running after within.
+    bool Stop(std::chrono::milliseconds within) {
+        const auto until = std::chrono::steady_clock::now() + within;
+        const auto left = [until] {
+            return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                until - std::chrono::steady_clock::now()),
+                            std::chrono::milliseconds::zero());
+        };
+        return lookups.Stop(left()) && verifications.Stop(left());
+    }
+};
+
+// Only GET records an update; the home page also answers HEAD.
+std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, const std::string& peer,
+                                  HttpServer::Reply reply) {
+    if (req.path == "/process.php") {
+        if (req.method != "GET") {
+            return HttpResponse::NotAllowed("GET");
+        }
+        updates.Start(req, peer, std::move(reply));
+        return std::nullopt;
+    }
+    if (req.path == "/") {
+        if (req.method != "GET" && req.method != "HEAD") {
+            return HttpResponse::NotAllowed("GET, HEAD");
+        }
+        return HttpResponse::Content("text/html; charset=utf-8", HomePage());
+    }
+    return HttpResponse::Status(404);
 }
 
-void LogRequest(std::ostream& log, std::mutex& mutex, const httplib::Request& req,
-                const httplib::Response& res) {
-    const bool update = req.path == "/process.php";
-    std::lock_guard lock(mutex);
-    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << req.remote_addr << " "
-        << LogSafe(req.method) << " " << LogSafe(req.path);
-    if (update && res.status == 200) {
-        log << " login=\"" << LogSafe(req.get_param_value("login"))
-            << "\" reply=" << res.body.substr(0, 3);
-    } else if (update) {
-        log << " login=\"" << LogSafe(req.get_param_value("login")) << "\" status=" << res.status;
-    } else {
-        log << " status=" << res.status;
+void LogRequest(std::ostream& log, const std::string& peer, const HttpRequest* req,
+                const HttpResponse& res) {
+    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << peer << " ";
+    if (req == nullptr) {
+        log << "unreadable request status=" << res.status << std::endl;
+        return;
     }
-    log << std::endl;
-}
-
-// Blocks the stop signals in every thread; the main thread waits for them.
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
-    return set;
+    log << LogSafe(req->method) << " " << LogSafe(req->path);
+    if (req->path == "/process.php") {
+        log << " login=\"" << LogSafe(QueryValue(req->query, "login")) << "\"";
+        if (res.status == 200) {
+            log << " reply=" << res.body.substr(0, 3) << std::endl;
+            return;
+        }
+    }
+    log << " status=" << res.status << std::endl;
 }
 
 }  // namespace
@@ -133,44 +176,36 @@ account with the address and time of its last update.</p>
 }
 
 int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log) {
-    sigset_t signals = StopSignals();
+    // Blocked before any thread starts, so only the server's signalfd sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    httplib::Server server;
-    std::mutex logMutex;
-    PasswordCheck check;
-    server.Get("/process.php",
-               [&store, &check](const httplib::Request& req, httplib::Response& res) {
-                   HandleUpdate(store, check, req, res);
-               });
-    // Only GET is served: a request body is refused before it is read.
-    server.set_payload_max_length(0);
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(HomePage(), "text/html; charset=utf-8");
-    });
-    // Address reuse only: another server on the same port must make binding
-    // fail. Replies go out at once instead of waiting for the client's ACK.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    });
-    server.set_logger([&log, &logMutex](const httplib::Request& req, const httplib::Response& res) {
-        LogRequest(log, logMutex, req, res);
-    });
-    if (!server.bind_to_port(address.host, address.port)) {
-        log << "kestrome-service: cannot listen on " << address.host << ":" << address.port
-            << " (is the port taken by another program?)" << std::endl;
+    Updates updates(store);
+    HttpServer server(
+        [&updates](const HttpRequest& req, const std::string& peer, HttpServer::Reply reply) {
+            return Route(updates, req, peer, std::move(reply));
+        },
+        [&log](const std::string& peer, const HttpRequest* req, const HttpResponse& res) {
+            LogRequest(log, peer, req, res);
+        });
+    std::string error;
+    if (!server.Listen(address.host, address.port, error)) {
+        log << "kestrome-service: cannot listen on " << address.host << ":" << address.port << " ("
+            << error << "; is the port taken by another program?)" << std::endl;
         return 1;
     }
     log << "kestrome-service: listening on " << address.host << ":" << address.port << std::endl;
-    std::thread listener([&server] { server.listen_after_bind(); });
-
-    int received = 0;
-    sigwait(&signals, &received);
+    const int received = server.Run();
     log << "kestrome-service: stopping on signal " << received << std::endl;
-    server.stop();
-    listener.join();
+    // Work under way is given a moment; a write cut short by the exit is rolled
+    // back by the database's journal, so nothing is corrupted.
+    if (!updates.Stop(std::chrono::milliseconds(1500))) {
+        log << "kestrome-service: stopped with requests still being answered" << std::endl;
+        std::_Exit(0);
+    }
     return 0;
 }
 

@@ -6,37 +6,67 @@ namespace {
 UpdateReply Refuse(ReplyCode code) {
     return {code, std::to_string(code)};
 }
+
+// A proved password: a banned account is told so, anyone else's address is
+// recorded, and never acknowledged when it was not stored.
+UpdateReply Conclude(AccountStore& store, const Account& account, const std::string& peerAddress,
+                     std::int64_t now) {
+    if (account.banned) {
+        return Refuse(kBanned);
+    }
+    if (!store.RecordUpdate(account.name, peerAddress, now)) {
+        return {kNotStored, ""};
+    }
+    return {kUpdated, std::to_string(kUpdated) + peerAddress};
+}
+
+UpdateReply Fail(PasswordCheck& check, ReplyCode code, const std::string& peerAddress,
+                 std::int64_t now) {
+    check.Failed(peerAddress, now);
+    return Refuse(code);
+}
+
 }  // namespace
 
 // Unknown logins and wrong passwords count against the caller's address, and
 // an address over its limit is refused before any lookup or hashing.
+UpdateStep BeginUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
+                       const std::string& password, const std::string& peerAddress,
+                       std::int64_t now) {
+    if (check.Refused(peerAddress, now)) {
+        return {UpdateReply{kTooManyFailures, ""}, {}};
+    }
+    if (login.empty() || login.size() > kMaxParameterBytes) {
+        return {Fail(check, kUnknownLogin, peerAddress, now), {}};
+    }
+    std::optional<Account> account = store.Find(login);
+    if (!account) {
+        return {Fail(check, kUnknownLogin, peerAddress, now), {}};
+    }
+    if (password.size() > kMaxParameterBytes) {
+        return {Fail(check, kWrongPassword, peerAddress, now), {}};
+    }
+    if (check.Recalls(login, password, account->passwordHash, now)) {
+        return {Conclude(store, *account, peerAddress, now), {}};
+    }
+    return {std::nullopt, std::move(*account)};
+}
+
+UpdateReply FinishUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
+                         const std::string& password, const std::string& peerAddress,
+                         std::int64_t now) {
+    if (!check.Verify(account.name, password, account.passwordHash, now)) {
+        return Fail(check, kWrongPassword, peerAddress, now);
+    }
+    return Conclude(store, account, peerAddress, now);
+}
+
 UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
                          const std::string& password, const std::string& peerAddress,
                          std::int64_t now) {
-    if (check.Refused(peerAddress, now)) {
-        return {kTooManyFailures, ""};
-    }
-    if (login.empty() || login.size() > kMaxParameterBytes) {
-        check.Failed(peerAddress, now);
-        return Refuse(kUnknownLogin);
-    }
-    const std::optional<Account> account = store.Find(login);
-    if (!account) {
-        check.Failed(peerAddress, now);
-        return Refuse(kUnknownLogin);
-    }
-    if (password.size() > kMaxParameterBytes ||
-        !check.Matches(login, password, account->passwordHash, now)) {
-        check.Failed(peerAddress, now);
-        return Refuse(kWrongPassword);
-    }
-    if (account->banned) {
-        return Refuse(kBanned);
-    }
-    if (!store.RecordUpdate(login, peerAddress, now)) {
-        return {kNotStored, ""};
-    }
-    return {kUpdated, std::to_string(kUpdated) + peerAddress};
+    UpdateStep step = BeginUpdate(store, check, login, password, peerAddress, now);
+    return step.reply ? *step.reply
+                      : FinishUpdate(store, check, step.account, password, peerAddress, now);
 }
 
 }  // namespace service

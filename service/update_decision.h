@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "service/account_store.h"
@@ -24,9 +25,25 @@ struct UpdateReply {
     std::string body;  // the three digits, then the address for code 100; empty for kNotStored
 };
 
-// Decides the reply for a login and password from peerAddress at time now,
-// recording the update when it succeeds. Over-long values are refused before
-// any hashing work.
+// The first step of an update, everything that costs no password hashing:
+// either the reply, or the account whose password must still be verified.
+struct UpdateStep {
+    std::optional<UpdateReply> reply;
+    Account account;
+};
+UpdateStep BeginUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
+                       const std::string& password, const std::string& peerAddress,
+                       std::int64_t now);
+
+// The second step: verifies the password against the account found by the
+// first, then replies as the first would have.
+UpdateReply FinishUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
+                         const std::string& password, const std::string& peerAddress,
+                         std::int64_t now);
+
+// Both steps: decides the reply for a login and password from peerAddress at
+// time now, recording the update when it succeeds. Over-long values are
+// refused before any hashing work.
 UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
                          const std::string& password, const std::string& peerAddress,
                          std::int64_t now);

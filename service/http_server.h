@@ -1,0 +1,68 @@
+// A small event-driven HTTP/1.x server: one thread waits on every socket, so
+// slow or idle clients hold nothing but a few bytes each. A request's head
+// must arrive within a deadline, connections per source address are capped,
+// bodies are refused unread, and answers that take work are given later from
+// other threads.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "service/http_request.h"
+
+namespace service {
+
+struct HttpResponse {
+    int status = 200;
+    std::string contentType;  // empty when there is no body
+    std::string body;
+    std::string allow;  // the Allow header of a 405
+
+    static HttpResponse Status(int status) { return {status, {}, {}, {}}; }
+    static HttpResponse Content(std::string type, std::string body) {
+        return {200, std::move(type), std::move(body), {}};
+    }
+    static HttpResponse NotAllowed(std::string allow) { return {405, {}, {}, std::move(allow)}; }
+};
+
+struct ServerLimits {
+    // Time for a request's head to arrive (counted from the connection or the
+    // previous reply), and for a reply to be taken by the client.
+    std::chrono::milliseconds deadline{10000};
+    int maxConnectionsPerAddress = 128;
+    int maxConnections = 4096;  // also bounded by the process's descriptor limit
+};
+
+class HttpServer {
+public:
+    // Gives an answer later, from any thread, at most once.
+    using Reply = std::function<void(HttpResponse)>;
+    // Answers now, or returns nothing and calls reply later.
+    using Handler = std::function<std::optional<HttpResponse>(
+        const HttpRequest& request, const std::string& peer, Reply reply)>;
+    // Told each answer; request is null when the request could not be read.
+    using Logger = std::function<void(const std::string& peer, const HttpRequest* request,
+                                      const HttpResponse& response)>;
+
+    HttpServer(Handler handler, Logger logger, ServerLimits limits = {});
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds host:port; false with error set.
+    bool Listen(const std::string& host, int port, std::string& error);
+    // Serves until SIGTERM or SIGINT, which the caller must have blocked in
+    // every thread; drops the connections still open and returns the signal.
+    int Run();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace service
