@@ -91,14 +91,29 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::s
 AccountStore::AccountStore(sqlite3* db) : db_(db) {}
 
 AccountStore::~AccountStore() {
+    for (auto& [sql, st] : statements_) {
+        sqlite3_finalize(st);
+    }
     sqlite3_close(db_);
+}
+
+// Statements are prepared once and kept: the update path runs the same two
+// for every request.
+sqlite3_stmt* AccountStore::Prepared(const std::string& sql) {
+    sqlite3_stmt*& st = statements_[sql];
+    if (st == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
+                                            nullptr) != SQLITE_OK) {
+        statements_.erase(sql);
+        return nullptr;
+    }
+    return st;
 }
 
 int AccountStore::Execute(const std::string& sql, const std::vector<std::string>& params,
                           std::vector<Account>* rows) {
     std::lock_guard lock(mutex_);
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    sqlite3_stmt* st = Prepared(sql);
+    if (st == nullptr) {
         return -1;
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -112,7 +127,8 @@ int AccountStore::Execute(const std::string& sql, const std::vector<std::string>
                              sqlite3_column_int64(st, 4)});
         }
     }
-    sqlite3_finalize(st);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
     return rc == SQLITE_DONE ? sqlite3_changes(db_) : -1;
 }
 

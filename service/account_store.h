@@ -9,9 +9,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace service {
 
@@ -52,8 +54,11 @@ private:
     int Execute(const std::string& sql, const std::vector<std::string>& params,
                 std::vector<Account>* rows = nullptr);
 
+    sqlite3_stmt* Prepared(const std::string& sql);
+
     sqlite3* db_;
     std::mutex mutex_;
+    std::unordered_map<std::string, sqlite3_stmt*> statements_;
 };
 
 }  // namespace service

@@ -114,8 +114,11 @@ struct Inbox {
             return;
         }
         answers.emplace_back(id, std::move(response));
-        const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = write(eventFd, &one, sizeof one);
+        // Only the first answer of a batch wakes the loop, which takes them all.
+        if (answers.size() == 1) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = write(eventFd, &one, sizeof one);
+        }
     }
     std::vector<std::pair<std::uint64_t, HttpResponse>> Take() {
         std::uint64_t count;

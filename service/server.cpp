@@ -54,7 +54,7 @@ struct Updates {
     AccountStore& store;
     PasswordCheck check;
     WorkPool verifications{Cores()};
-    WorkPool lookups{Cores()};
+    WorkPool lookups{1};
 
     static HttpResponse Response(const UpdateReply& reply) {
         if (reply.code == kNotStored || reply.code == kTooManyFailures) {
@@ -108,22 +108,21 @@ std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, cons
     return HttpResponse::Status(404);
 }
 
-void LogRequest(std::ostream& log, const std::string& peer, const HttpRequest* req,
-                const HttpResponse& res) {
-    log << FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") << " " << peer << " ";
+// One line per request, written at once so lines never interleave and an
+// unbuffered log costs one write.
+std::string LogLine(const std::string& peer, const HttpRequest* req, const HttpResponse& res) {
+    std::string line = FormatUtc(Now(), "%Y-%m-%dT%H:%M:%SZ") + " " + peer + " ";
     if (req == nullptr) {
-        log << "unreadable request status=" << res.status << std::endl;
-        return;
+        return line + "refused request status=" + std::to_string(res.status) + "\n";
     }
-    log << LogSafe(req->method) << " " << LogSafe(req->path);
+    line += LogSafe(req->method) + " " + LogSafe(req->path);
     if (req->path == "/process.php") {
-        log << " login=\"" << LogSafe(QueryValue(req->query, "login")) << "\"";
+        line += " login=\"" + LogSafe(QueryValue(req->query, "login")) + "\"";
         if (res.status == 200) {
-            log << " reply=" << res.body.substr(0, 3) << std::endl;
-            return;
+            return line + " reply=" + res.body.substr(0, 3) + "\n";
         }
     }
-    log << " status=" << res.status << std::endl;
+    return line + " status=" + std::to_string(res.status) + "\n";
 }
 
 }  // namespace
@@ -189,7 +188,7 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log) 
             return Route(updates, req, peer, std::move(reply));
         },
         [&log](const std::string& peer, const HttpRequest* req, const HttpResponse& res) {
-            LogRequest(log, peer, req, res);
+            log << LogLine(peer, req, res) << std::flush;
         });
     std::string error;
     if (!server.Listen(address.host, address.port, error)) {

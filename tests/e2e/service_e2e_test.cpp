@@ -1,13 +1,19 @@
 // The main dialog against the real update service on 127.0.0.1, and the
 // service under load from many clients at once.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <optional>
 #include <thread>
 
 #include "app/updater_harness.h"
+#include "service/http_server.h"
+#include "service/password_check.h"
 #include "support/service_process.h"
 
 using namespace testsupport;
@@ -17,7 +23,9 @@ namespace {
 // One libcurl easy handle, reused for every GET, collecting each body.
 class HttpClient {
 public:
-    HttpClient() : curl_(curl_easy_init()) {
+    // source: the local address to send from (one of 127.0.0.0/8), if not the default.
+    explicit HttpClient(const char* source = nullptr) : curl_(curl_easy_init()) {
+        curl_easy_setopt(curl_, CURLOPT_INTERFACE, source);
         curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body_);
@@ -231,6 +239,83 @@ TEST(ServiceHttpTest, ARequestBodyIsRefused) {
     curl_easy_cleanup(post);
     EXPECT_EQ(status, 413);
     EXPECT_EQ(service.Stop(), 0);
+}
+
+// A connection from source (an address on 127.0.0.0/8) that has sent an
+// unfinished request head; -1 when it could not connect.
+int SlowConnection(const std::string& source, int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
+        send(fd, "GET / HTTP/1.1\r\nX: a", 20, MSG_NOSIGNAL) != 20) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the service has closed fd, waiting at most a few seconds.
+bool ClosedByService(int fd, int waitMs) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    return poll(&p, 1, waitMs) == 1 && recv(fd, &byte, 1, 0) <= 0;  // closed or reset
+}
+
+// Unfinished requests hold nothing but their own connections: with hundreds
+// of them open from several addresses a normal client is answered, one
+// address cannot open more than its share, and SIGTERM still stops the
+// service at once.
+TEST(ServiceHttpTest, SlowClientsCannotHoldTheService) {
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    AddAccount(db, "joe", "pw");
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready());
+    std::vector<int> slow;
+    for (int i = 0; i < 300; ++i) {
+        slow.push_back(SlowConnection("127.0.1." + std::to_string(1 + i % 3), service.Port()));
+        ASSERT_GE(slow.back(), 0) << i;
+    }
+    const int share = service::ServerLimits{}.maxConnectionsPerAddress;
+    for (int i = 0; i < share; ++i) {
+        slow.push_back(SlowConnection("127.0.2.1", service.Port()));
+    }
+    const int overShare = SlowConnection("127.0.2.1", service.Port());
+    EXPECT_TRUE(ClosedByService(overShare, 5000)) << "one address over its share";
+    EXPECT_FALSE(ClosedByService(slow.back(), 0)) << "the address's own share stays open";
+    EXPECT_EQ(
+        HttpClient().Get("http://" + service.HostPort() + "/process.php?login=joe&password=pw"),
+        "100127.0.0.1");
+    EXPECT_EQ(service.Stop(), 0) << "SIGTERM with slow clients connected";
+    for (int fd : slow) {
+        close(fd);
+    }
+    close(overShare);
+}
+
+// An address that keeps failing is answered 429 with an empty body, even
+// with the right password, while the account still works from elsewhere.
+TEST(ServiceHttpTest, AnAddressThatKeepsGuessingIsRefusedAndNoOneElse) {
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    AddAccount(db, "joe", "pw");
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready());
+    const std::string update = "http://" + service.HostPort() + "/process.php?login=joe&password=";
+    HttpClient guesser("127.0.3.1");
+    long status = 0;
+    for (int i = 0; i < service::PasswordCheck::Limits{}.maxFailures; ++i) {
+        EXPECT_EQ(guesser.Get(update + "guess" + std::to_string(i), &status), "102");
+    }
+    EXPECT_EQ(guesser.Get(update + "pw", &status), "");
+    EXPECT_EQ(status, 429);
+    EXPECT_EQ(HttpClient("127.0.3.2").Get(update + "pw", &status), "100127.0.3.2");
+    EXPECT_EQ(status, 200);
 }
 
 TEST(ServiceHttpTest, TakenPortIsReportedClearly) {

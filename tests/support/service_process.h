@@ -31,7 +31,8 @@ public:
     int Port() const { return port_; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string Log() const;
-    // Stops it with SIGTERM; returns the exit status (-1 if it did not exit cleanly).
+    // Stops it with SIGTERM; returns the exit status (-1 if it did not exit
+    // cleanly, or not within 10 s).
     int Stop();
 
 private:

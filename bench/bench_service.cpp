@@ -1,0 +1,383 @@
+// Load on the update service, measured from outside as its clients see it.
+//
+//   bench_service accounts DB N
+//       creates accounts user0..user(N-1), passwords pw0.., at the default
+//       (Interactive) hash strength, as `user add` would
+//   bench_service throughput PORT SECONDS N
+//       64 keep-alive clients with correct passwords over the N accounts, after
+//       one warm-up request per account; prints "updates/s p99-ms failures"
+//   bench_service attack SERVICE-BIN DB PORT SECONDS
+//       starts the service, then 16 normal clients (accounts user0..15) while
+//       1,000 slow connections from 50 addresses and 100 wrong-password clients
+//       from 100 other addresses attack; SIGTERM at the end; prints
+//       "normal-p99-ms normal-lost peak-rss-KiB sigterm-ms"
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/account_store.h"
+#include "service/passwords.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+sockaddr_in Loopback(const std::string& address, int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    return a;
+}
+
+// A socket from source (an address on 127.0.0.0/8) to the service.
+int Connect(const std::string& source, int port, bool blocking) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+    const sockaddr_in from = Loopback(source, 0);
+    const sockaddr_in to = Loopback("127.0.0.1", port);
+    const int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    timeval timeout{20, 0};  // the program's own request time-out
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
+        (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
+         errno != EINPROGRESS)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One keep-alive HTTP/1.1 client, blocking; reconnects when the server
+// closed the connection.
+class Client {
+public:
+    Client(std::string source, int port) : source_(std::move(source)), port_(port) {}
+    ~Client() { Close(); }
+
+    // The reply's body, or nothing when no reply came.
+    std::optional<std::string> Get(const std::string& target) {
+        const bool reused = fd_ >= 0;
+        std::optional<std::string> body = TryGet(target);
+        if (!body && reused) {
+            body = TryGet(target);  // the kept connection had been closed
+        }
+        return body;
+    }
+
+private:
+    std::optional<std::string> TryGet(const std::string& target) {
+        if (fd_ < 0 && (fd_ = Connect(source_, port_, true)) < 0) {
+            return std::nullopt;
+        }
+        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: bench\r\n\r\n";
+        if (send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+            return Close();
+        }
+        std::string in;
+        std::size_t headEnd;
+        while ((headEnd = in.find("\r\n\r\n")) == std::string::npos) {
+            if (!Receive(in)) {
+                return Close();
+            }
+        }
+        const std::size_t at = in.find("Content-Length: ");
+        const std::size_t length = at < headEnd ? std::stoul(in.substr(at + 16)) : 0;
+        while (in.size() < headEnd + 4 + length) {
+            if (!Receive(in)) {
+                return Close();
+            }
+        }
+        if (in.find("Connection: close") < headEnd) {
+            Close();
+        }
+        return in.substr(headEnd + 4, length);
+    }
+
+    bool Receive(std::string& in) {
+        char buffer[4096];
+        const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            in.append(buffer, static_cast<std::size_t>(n));
+        }
+        return n > 0;
+    }
+
+    std::nullopt_t Close() {
+        if (fd_ >= 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+        return std::nullopt;
+    }
+
+    std::string source_;
+    int port_;
+    int fd_ = -1;
+};
+
+std::string UpdateTarget(int account, const std::string& password) {
+    return "/process.php?login=user" + std::to_string(account) + "&password=" + password;
+}
+
+std::string Password(int account) {
+    return "pw" + std::to_string(account);
+}
+
+// A recorded update (the floor server's constant reply counts as one).
+bool Updated(const std::optional<std::string>& reply) {
+    return reply && reply->starts_with("100");
+}
+
+double Percentile99(std::vector<double>& ms) {
+    if (ms.empty()) {
+        return 0;
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+}
+
+// Clients on 127.0.0.1 asking with correct passwords until stop; each one
+// cycles through the accounts given to it. Counts answers that are not a
+// recorded update as lost.
+struct NormalClients {
+    std::vector<double> latenciesMs;
+    int lost = 0;
+    std::mutex mutex;
+
+    void Run(int port, int clients, int accounts, const std::atomic<bool>& stop) {
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clients; ++c) {
+            threads.emplace_back([&, c] {
+                Client client("127.0.0.1", port);
+                std::vector<double> mine;
+                int failed = 0;
+                for (int a = c; !stop; a = a + clients < accounts ? a + clients : c) {
+                    const auto start = Clock::now();
+                    if (!Updated(client.Get(UpdateTarget(a, Password(a))))) {
+                        ++failed;
+                    }
+                    mine.push_back(
+                        std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                }
+                std::lock_guard lock(mutex);
+                latenciesMs.insert(latenciesMs.end(), mine.begin(), mine.end());
+                lost += failed;
+            });
+        }
+        for (auto& t : threads) {
+            t.join();
+        }
+    }
+};
+
+// One request per account, so every password is proved once.
+bool WarmUp(int port, int accounts) {
+    std::atomic<int> failed{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < 8; ++c) {
+        threads.emplace_back([&, c] {
+            Client client("127.0.0.1", port);
+            for (int a = c; a < accounts; a += 8) {
+                failed += !Updated(client.Get(UpdateTarget(a, Password(a))));
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    return failed == 0;
+}
+
+int Accounts(const std::string& db, int count) {
+    if (!service::InitPasswords()) {
+        return 1;
+    }
+    std::string error;
+    auto store = service::AccountStore::Open(db, error);
+    if (!store) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> next{0};
+    for (unsigned t = 0; t < std::max(1u, std::thread::hardware_concurrency()); ++t) {
+        threads.emplace_back([&] {
+            for (int a; (a = next++) < count;) {
+                store->Add("user" + std::to_string(a),
+                           *service::HashPassword(Password(a), service::HashStrength::Interactive));
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    return 0;
+}
+
+int Throughput(int port, int seconds, int accounts) {
+    if (!WarmUp(port, accounts)) {
+        std::fprintf(stderr, "bench_service: the warm-up was not answered\n");
+        return 1;
+    }
+    std::atomic<bool> stop{false};
+    NormalClients normal;
+    std::thread timer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        stop = true;
+    });
+    normal.Run(port, 64, accounts, stop);
+    timer.join();
+    std::printf("%.0f %.1f %d\n", normal.latenciesMs.size() / static_cast<double>(seconds),
+                Percentile99(normal.latenciesMs), normal.lost);
+    return 0;
+}
+
+// 1,000 connections from 127.0.5.1-50 that each send one byte of a head that
+// never ends every second, reconnecting whenever the service closes them.
+void SlowConnections(int port, const std::atomic<bool>& stop) {
+    std::vector<int> fds(1000, -1);
+    const auto source = [](std::size_t i) { return "127.0.5." + std::to_string(1 + i % 50); };
+    while (!stop) {
+        for (std::size_t i = 0; i < fds.size() && !stop; ++i) {
+            const char byte = 'a';
+            if (fds[i] >= 0 && send(fds[i], &byte, 1, MSG_NOSIGNAL) != 1 && errno != EAGAIN) {
+                close(fds[i]);
+                fds[i] = -1;
+            }
+            if (fds[i] < 0 && (fds[i] = Connect(source(i), port, false)) >= 0) {
+                [[maybe_unused]] ssize_t n =
+                    send(fds[i], "GET / HTTP/1.1\r\nX: ", 19, MSG_NOSIGNAL);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    for (int fd : fds) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+// 100 clients from 127.0.6.1-100 guessing passwords as fast as they are answered.
+void WrongPasswords(int port, const std::atomic<bool>& stop) {
+    std::vector<std::thread> threads;
+    for (int c = 0; c < 100; ++c) {
+        threads.emplace_back([&, c] {
+            Client client("127.0.6." + std::to_string(1 + c), port);
+            while (!stop) {
+                client.Get(UpdateTarget(c % 16, "wrong"));
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+}
+
+long ResidentKiB(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field + ":")) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return 0;
+}
+
+pid_t StartService(const std::string& binary, const std::string& db, int port) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDERR_FILENO);
+        const std::string listen = "127.0.0.1:" + std::to_string(port);
+        execl(binary.c_str(), "kestrome-service", "serve", "--listen", listen.c_str(), "--db",
+              db.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 100; ++i) {
+        const int fd = Connect("127.0.0.1", port, true);
+        if (fd >= 0) {
+            close(fd);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return pid;
+}
+
+double StopMs(pid_t pid) {
+    const auto start = Clock::now();
+    kill(pid, SIGTERM);
+    while (waitpid(pid, nullptr, WNOHANG) == 0) {
+        if (Clock::now() - start > std::chrono::seconds(30)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int Attack(const std::string& binary, const std::string& db, int port, int seconds) {
+    const pid_t pid = StartService(binary, db, port);
+    if (!WarmUp(port, 16)) {
+        std::fprintf(stderr, "bench_service: the warm-up was not answered\n");
+        StopMs(pid);
+        return 1;
+    }
+    std::atomic<bool> attackStop{false};
+    std::atomic<bool> normalStop{false};
+    std::thread slow(SlowConnections, port, std::cref(attackStop));
+    std::thread wrong(WrongPasswords, port, std::cref(attackStop));
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the attack in full swing first
+    std::thread timer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        normalStop = true;
+    });
+    NormalClients normal;
+    normal.Run(port, 16, 16, normalStop);
+    timer.join();
+    const long peak = ResidentKiB(pid, "VmHWM");
+    const double stopMs = StopMs(pid);  // still under attack
+    attackStop = true;
+    slow.join();
+    wrong.join();
+    std::printf("%.1f %d %ld %.0f\n", Percentile99(normal.latenciesMs), normal.lost, peak, stopMs);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "accounts") {
+        return Accounts(args[1], std::stoi(args[2]));
+    }
+    if (args.size() == 4 && args[0] == "throughput") {
+        return Throughput(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
+    }
+    if (args.size() == 5 && args[0] == "attack") {
+        return Attack(args[1], args[2], std::stoi(args[3]), std::stoi(args[4]));
+    }
+    std::fprintf(stderr, "usage: see the comment at the top of bench_service.cpp\n");
+    return 2;
+}
