@@ -8,14 +8,16 @@
 //       one warm-up request per account; prints "updates/s p99-ms failures"
 //   bench_service attack SERVICE-BIN DB PORT SECONDS
 //       starts the service, then 16 normal clients (accounts user0..15) while
-//       1,000 slow connections from 50 addresses and 100 wrong-password clients
-//       from 100 other addresses attack; SIGTERM at the end; prints
+//       slow connections (1,000 from one address and 1,000 from 50 others)
+//       and 100 wrong-password clients from 100 more addresses attack;
+//       SIGTERM at the end; prints
 //       "normal-p99-ms normal-lost peak-rss-KiB sigterm-ms"
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -250,11 +252,14 @@ int Throughput(int port, int seconds, int accounts) {
     return 0;
 }
 
-// 1,000 connections from 127.0.5.1-50 that each send one byte of a head that
-// never ends every second, reconnecting whenever the service closes them.
-void SlowConnections(int port, const std::atomic<bool>& stop) {
+// 1,000 connections from one address (127.0.4.1) or spread over 50
+// (127.0.5.1-50), each sending one byte of a head that never ends every
+// second, reconnecting whenever the service closes them.
+void SlowConnections(int port, bool spread, const std::atomic<bool>& stop) {
     std::vector<int> fds(1000, -1);
-    const auto source = [](std::size_t i) { return "127.0.5." + std::to_string(1 + i % 50); };
+    const auto source = [spread](std::size_t i) {
+        return spread ? "127.0.5." + std::to_string(1 + i % 50) : std::string("127.0.4.1");
+    };
     while (!stop) {
         for (std::size_t i = 0; i < fds.size() && !stop; ++i) {
             const char byte = 'a';
@@ -346,7 +351,8 @@ int Attack(const std::string& binary, const std::string& db, int port, int secon
     }
     std::atomic<bool> attackStop{false};
     std::atomic<bool> normalStop{false};
-    std::thread slow(SlowConnections, port, std::cref(attackStop));
+    std::thread slowFromOne(SlowConnections, port, false, std::cref(attackStop));
+    std::thread slowSpread(SlowConnections, port, true, std::cref(attackStop));
     std::thread wrong(WrongPasswords, port, std::cref(attackStop));
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the attack in full swing first
     std::thread timer([&] {
@@ -359,7 +365,8 @@ int Attack(const std::string& binary, const std::string& db, int port, int secon
     const long peak = ResidentKiB(pid, "VmHWM");
     const double stopMs = StopMs(pid);  // still under attack
     attackStop = true;
-    slow.join();
+    slowFromOne.join();
+    slowSpread.join();
     wrong.join();
     std::printf("%.1f %d %ld %.0f\n", Percentile99(normal.latenciesMs), normal.lost, peak, stopMs);
     return 0;
@@ -368,6 +375,10 @@ int Attack(const std::string& binary, const std::string& db, int port, int secon
 }  // namespace
 
 int main(int argc, char** argv) {
+    rlimit files{};  // room for every attacking connection
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 3 && args[0] == "accounts") {
         return Accounts(args[1], std::stoi(args[2]));
