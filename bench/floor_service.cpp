@@ -1,8 +1,6 @@
 // The floor of the service's figures: the same HTTP server answering every
 // request at once with a constant 18-byte reply, no work behind it.
 //   bench_floor_service PORT
-#include <signal.h>
-
 #include <cstdio>
 #include <string>
 
@@ -13,11 +11,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_floor_service PORT\n");
         return 2;
     }
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    service::BlockStopSignals();
     service::HttpServer server(
         [](const service::HttpRequest&, const std::string&, service::HttpServer::Reply) {
             return service::HttpResponse::Content("text/plain", "100123.123.123.123");

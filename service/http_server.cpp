@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -26,6 +27,14 @@ namespace service {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+sigset_t StopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
 
 // Event sources that are not connections; connection ids start above them.
 enum : std::uint64_t { kListenId = 1, kInboxId, kSignalId, kFirstConnectionId };
@@ -382,6 +391,11 @@ struct HttpServer::Impl {
     }
 };
 
+void BlockStopSignals() {
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 HttpServer::HttpServer(Handler handler, Logger logger, ServerLimits limits)
     : impl_(std::make_unique<Impl>()) {
     impl_->handler = std::move(handler);
@@ -421,10 +435,7 @@ bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
 
 int HttpServer::Run() {
     Impl& s = *impl_;
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
+    const sigset_t stopSignals = StopSignals();
     const int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
     s.Watch(s.listenFd, kListenId, EPOLLIN);
     s.Watch(s.inbox->eventFd, kInboxId, EPOLLIN);

@@ -38,6 +38,11 @@ struct ServerLimits {
     int maxConnections = 4096;  // also bounded by the process's descriptor limit
 };
 
+// Blocks SIGTERM and SIGINT in the calling thread and the threads it starts
+// afterwards, so that only HttpServer::Run hears them. Call before any thread
+// starts.
+void BlockStopSignals();
+
 class HttpServer {
 public:
     // Gives an answer later, from any thread, at most once.
@@ -57,7 +62,8 @@ public:
     // Binds host:port; false with error set.
     bool Listen(const std::string& host, int port, std::string& error);
     // Serves until SIGTERM or SIGINT, which the caller must have blocked in
-    // every thread; drops the connections still open and returns the signal.
+    // every thread (BlockStopSignals); drops the connections still open and
+    // returns the signal.
     int Run();
 
 private:

@@ -2,25 +2,16 @@
 
 #include <sodium.h>
 
-#include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "service/passwords.h"
+#include "service/work_pool.h"
 
 namespace service {
 
-namespace {
-
-std::ptrdiff_t Cores() {
-    return std::max<std::ptrdiff_t>(1, std::thread::hardware_concurrency());
-}
-
-}  // namespace
-
 PasswordCheck::PasswordCheck() : PasswordCheck(Limits{}) {}
 
-PasswordCheck::PasswordCheck(Limits limits) : limits_(limits), verifications_(Cores()) {
+PasswordCheck::PasswordCheck(Limits limits) : limits_(limits), verifications_(ProcessorCount()) {
     randombytes_buf(secret_.data(), secret_.size());
 }
 

@@ -1,14 +1,10 @@
 #include "service/server.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <ostream>
-#include <thread>
 
 #include "service/http_server.h"
 #include "service/update_decision.h"
@@ -17,10 +13,6 @@
 namespace service {
 
 namespace {
-
-int Cores() {
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
 
 std::int64_t Now() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -53,7 +45,7 @@ struct Updates {
 
     AccountStore& store;
     PasswordCheck check;
-    WorkPool verifications{Cores()};
+    WorkPool verifications{ProcessorCount()};
     WorkPool lookups{1};
 
     static HttpResponse Response(const UpdateReply& reply) {
@@ -175,12 +167,7 @@ account with the address and time of its last update.</p>
 }
 
 int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log) {
-    // Blocked before any thread starts, so only the server's signalfd sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    BlockStopSignals();  // before the pools start their threads
 
     Updates updates(store);
     HttpServer server(

@@ -1,6 +1,12 @@
 #include "service/work_pool.h"
 
+#include <algorithm>
+
 namespace service {
+
+int ProcessorCount() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
 
 WorkPool::WorkPool(int threads) {
     for (int i = 0; i < threads; ++i) {

@@ -12,6 +12,10 @@
 
 namespace service {
 
+// The processors this process may use (at least one): how many threads a
+// pool of CPU-bound work should have.
+int ProcessorCount();
+
 class WorkPool {
 public:
     explicit WorkPool(int threads);
