@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTimer>
+#include <csignal>
 
 #include "app/updater_harness.h"
+#include "platform/close_signals.h"
 #include "platform/qt_services.h"
 #include "support/modal.h"
 
@@ -71,15 +73,29 @@ TEST(AppTest, CloseRequestFromOutsideSavesAndEndsTheProgram) {
 
 TEST(AppTest, CloseRequestWhileABoxIsOpenEndsItFirstAndLosesNothing) {
     {
-        SCOPED_TRACE("a settings message at start-up, before the fields are filled");
+        SCOPED_TRACE("SIGTERM during a settings message at start-up, before the fields are filled");
         Program p;
-        p.fakes.boxes.whileOpen = [&](const RecordedBox&) { p.app.RequestClose(); };
+        static CUpdaterApp* running = nullptr;
+        running = &p.app;
+        platform::ForwardCloseSignals([] {
+            if (running != nullptr) {
+                running->RequestClose();
+            }
+        });
+        p.fakes.boxes.whileOpen = [&](const RecordedBox&) {
+            raise(SIGTERM);
+            // The box's loop goes on: the close may be delivered before it returns.
+            for (int i = 0; i < 10; ++i) {
+                QApplication::processEvents();
+            }
+        };
         const std::string config =
             Config("keep", "pw", "SavePassword=TRUE\nAttemptReconnect=zz\nConnectOnStartUp=zz\n");
         EXPECT_EQ(p.RunOn(config), config +
                                        "MinimizeOnStartUp=FALSE\nRefreshInterval=5\n"
                                        "ConnectRetryInterval=5\n");
         EXPECT_EQ(p.fakes.boxes.boxes.size(), 1u) << "nothing opens once the program ends";
+        running = nullptr;
     }
     {
         SCOPED_TRACE("the login prompt of a connect at start-up");

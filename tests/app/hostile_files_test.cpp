@@ -65,6 +65,32 @@ TEST(HostileFilesTest, TenMegabyteFileGivesDefaultsAndIsKept) {
     EXPECT_EQ(s.fileAfter, huge);
 }
 
+TEST(HostileFilesTest, AFileOfExactlyOneMebibyteIsStillASettingsFile) {
+    const std::string options = kDefaultConfig.substr(kDefaultConfig.find("SavePassword"));
+    const std::string keys = Config("joe", "", options);
+    for (std::size_t size : {std::size_t{1} << 20, (std::size_t{1} << 20) + 1}) {
+        SCOPED_TRACE(size);
+        const std::string padding = ";" + std::string(size - keys.size() - 2, 'x') + "\n";
+        const std::string file = keys + padding;
+        UpdaterHarness h;
+        h.WriteConfig(file);
+        QString shown;
+        h.Run([&] {
+            shown = h.Field(res::IDC_LOGIN);
+            h.Clear(res::IDC_LOGIN);
+            h.Type(res::IDC_LOGIN, "ann");
+            h.Click(res::ID_NETWORK_QUIT);
+        });
+        if (size == std::size_t{1} << 20) {
+            EXPECT_EQ(shown, "joe");
+            EXPECT_EQ(h.Config(), Config("ann", "", options) + padding) << "a save works";
+        } else {
+            EXPECT_EQ(shown, "") << "one byte more is not a settings file";
+            EXPECT_EQ(h.Config(), file) << "and is left untouched";
+        }
+    }
+}
+
 TEST(HostileFilesTest, CrOnlyLineEndsByteOrderMarkAndNoFinalLineEnd) {
     Start cr = StartWith("[Main]\rLogin=cr\r[Options]\rRefreshInterval=7\r");
     EXPECT_EQ(cr.login, "cr");

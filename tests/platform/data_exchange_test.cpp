@@ -4,8 +4,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDialog>
+#include <QDropEvent>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 
 #include "platform/dialog.h"
@@ -115,6 +119,45 @@ TEST_F(DataExchangeTest, NumberEditsAcceptOnlyDigitsWhenTyped) {
         Edit(12)->clear();
         QTest::keyClicks(Edit(12), "4a-2 ");
         EXPECT_EQ(Edit(12)->text(), "42");
+    });
+}
+
+TEST_F(DataExchangeTest, PastingTwoLinesKeepsTheFirstOnly) {
+    WhileOpen([&] {
+        QGuiApplication::clipboard()->setText("joe\nsecret");
+        Edit(10)->setFocus();
+        QTest::keyClick(Edit(10), Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(Edit(10)->text(), "joe");
+    });
+}
+
+TEST_F(DataExchangeTest, PastingOverASelectionReplacesIt) {
+    dlg.text = "0123456789";
+    WhileOpen([&] {
+        QGuiApplication::clipboard()->setText("newlogin");
+        Edit(10)->setFocus();
+        Edit(10)->selectAll();
+        QTest::keyClick(Edit(10), Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(Edit(10)->text(), "newlogin") << "the full field's selection makes room";
+    });
+}
+
+TEST_F(DataExchangeTest, NumberEditsRefusePastedAndDroppedLetters) {
+    WhileOpen([&] {
+        QGuiApplication::clipboard()->setText("10 min");
+        Edit(12)->setFocus();
+        Edit(12)->selectAll();
+        QTest::keyClick(Edit(12), Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(Edit(12)->text(), "5") << "pasted";
+
+        QMimeData dragged;
+        dragged.setText("10 min");
+        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton,
+                              Qt::NoModifier);
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Edit(13), &enter);
+        QApplication::sendEvent(Edit(13), &drop);
+        EXPECT_EQ(Edit(13)->text(), "7") << "dropped";
     });
 }
 

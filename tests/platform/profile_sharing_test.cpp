@@ -1,6 +1,9 @@
 // The settings file where others can reach it: shared and sticky folders,
 // links kept by dotfile managers, several writers, files no settings file is.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,6 +43,37 @@ int InChild(const std::function<bool()>& body) {
 // The body as another, unprivileged user.
 int AsOtherUser(const std::function<bool()>& body) {
     return InChild([&] { return setuid(kOtherUser) == 0 && body(); });
+}
+
+// Two processes write 150 keys each into the file at once; returns how many
+// of their keys the file lacks afterwards.
+int KeysLostByTwoWriters(const std::string& path) {
+    constexpr int kKeysEach = 150;
+    auto writer = [&](char name) {
+        return InChild([&] {
+            for (int i = 0; i < kKeysEach; ++i) {
+                if (!WritePrivateProfileString("Main", name + std::to_string(i), "v", path)) {
+                    return false;
+                }
+            }
+            return true;
+        });
+    };
+    pid_t second = fork();
+    if (second == 0) {
+        _exit(writer('B'));
+    }
+    EXPECT_EQ(writer('A'), 0);
+    int status = 0;
+    waitpid(second, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    int lost = 0;
+    for (char name : {'A', 'B'}) {
+        for (int i = 0; i < kKeysEach; ++i) {
+            lost += Read(path, name + std::to_string(i)) != "v";
+        }
+    }
+    return lost;
 }
 
 class ProfileSharingTest : public ::testing::Test {
@@ -101,6 +135,55 @@ TEST_F(ProfileSharingTest, InAStickyFolderPlantedNamesBlockNothingAndNothingLeak
     close(go[1]);
 }
 
+// Another user watches the shared folder and opens every temporary the moment
+// it appears: not once may the opening succeed.
+TEST_F(ProfileSharingTest, AWatcherNeverOpensATemporaryEvenForAMoment) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as two users";
+    }
+    constexpr int kSaves = 400;
+    int ready[2], done[2], counts[2];
+    ASSERT_EQ(pipe(ready) | pipe(done) | pipe(counts), 0);
+    pid_t watcher = fork();
+    if (watcher == 0) {
+        int tally[2] = {0, 0};  // opened, refused
+        int inotify = inotify_init1(IN_CLOEXEC);
+        bool ok = setuid(kOtherUser) == 0 && inotify >= 0 &&
+                  inotify_add_watch(inotify, dir.Path().c_str(), IN_CREATE) >= 0 &&
+                  write(ready[1], "x", 1) == 1;
+        pollfd fds[2] = {{inotify, POLLIN, 0}, {done[0], POLLIN, 0}};
+        while (ok && poll(fds, 2, 10000) > 0 && !(fds[1].revents && !(fds[0].revents))) {
+            alignas(inotify_event) char events[4096];
+            const ssize_t n = read(inotify, events, sizeof events);
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                const int fd = open(dir.File(event->name).c_str(), O_RDONLY | O_CLOEXEC);
+                tally[0] += fd >= 0;
+                tally[1] += fd < 0 && errno == EACCES;
+                if (fd >= 0) {
+                    close(fd);
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        _exit(ok && write(counts[1], tally, sizeof tally) == sizeof tally ? 0 : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    for (int i = 0; i < kSaves; ++i) {
+        WritePrivateProfileString("Main", "Password", "secret" + std::to_string(i % 2), path);
+    }
+    ASSERT_EQ(write(done[1], "x", 1), 1);
+    int tally[2] = {-1, -1};
+    EXPECT_EQ(read(counts[0], tally, sizeof tally), static_cast<ssize_t>(sizeof tally));
+    waitpid(watcher, nullptr, 0);
+    EXPECT_EQ(tally[0], 0) << "temporaries opened by another user";
+    EXPECT_GT(tally[1], 0) << "the watcher saw no temporary at all";
+    for (int fd : {ready[0], ready[1], done[0], done[1], counts[0], counts[1]}) {
+        close(fd);
+    }
+}
+
 TEST_F(ProfileSharingTest, ALinkedFileIsUpdatedWhereItLivesAndTheLinkKept) {
     fs::create_directory(dir.File("dotfiles"));
     fs::create_directory(dir.File("home"));
@@ -126,32 +209,32 @@ TEST_F(ProfileSharingTest, ALinkedFileIsUpdatedWhereItLivesAndTheLinkKept) {
 }
 
 TEST_F(ProfileSharingTest, ConcurrentWritersLoseNoKey) {
-    constexpr int kKeysEach = 150;
-    auto writer = [&](char name) {
-        return InChild([&] {
-            for (int i = 0; i < kKeysEach; ++i) {
-                if (!WritePrivateProfileString("Main", name + std::to_string(i), "v", path)) {
-                    return false;
-                }
-            }
-            return true;
-        });
-    };
-    pid_t second = fork();
-    if (second == 0) {
-        _exit(writer('B'));
+    EXPECT_EQ(KeysLostByTwoWriters(path), 0);
+}
+
+// In a folder too deep for absolute file names the file is named relative to
+// the current folder; the folder it is in must still be this one.
+TEST_F(ProfileSharingTest, ARelativeNameWorksInTheCurrentFolder) {
+    ScopedCurrentDir inDir(dir.Path());
+    const pid_t dead = fork();
+    if (dead == 0) {
+        _exit(0);
     }
-    EXPECT_EQ(writer('A'), 0);
-    int status = 0;
-    waitpid(second, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    int lost = 0;
-    for (char name : {'A', 'B'}) {
-        for (int i = 0; i < kKeysEach; ++i) {
-            lost += Read(path, name + std::to_string(i)) != "v";
-        }
-    }
-    EXPECT_EQ(lost, 0);
+    waitpid(dead, nullptr, 0);
+    const std::string stale = "kestrome.cfg." + std::to_string(dead) + ".0123456789abcdef.tmp";
+    WriteFile(dir.File(stale), "[Main]\nLogin=half");
+    ASSERT_TRUE(WritePrivateProfileString("Main", "Login", "joe", "kestrome.cfg"));
+    EXPECT_FALSE(FileExists(dir.File(stale))) << "a dead writer's leftover is removed";
+
+    EXPECT_EQ(KeysLostByTwoWriters("kestrome.cfg"), 0) << "writers take turns";
+
+    fs::remove(dir.File("kestrome.cfg"));
+    fs::create_directory(dir.File("dotfiles"));
+    WriteFile(dir.File("dotfiles/kestrome.cfg"), "[Main]\nLogin=joe\n");
+    fs::create_symlink("dotfiles/kestrome.cfg", dir.File("kestrome.cfg"));
+    ASSERT_TRUE(WritePrivateProfileString("Main", "Login", "ann", "kestrome.cfg"));
+    EXPECT_TRUE(fs::is_symlink(dir.File("kestrome.cfg")));
+    EXPECT_EQ(ReadFile(dir.File("dotfiles/kestrome.cfg")), "[Main]\nLogin=ann\n");
 }
 
 TEST_F(ProfileSharingTest, AFileFarLargerThanSettingsReadsAsMissingAndIsKept) {

@@ -70,3 +70,17 @@ TEST(SessionPlatformTest, TheChoiceReachesQtAsAnArgumentNotAsAnInheritedVariable
     EXPECT_EQ(arguments[4], nullptr);
     EXPECT_EQ(std::getenv("QT_QPA_PLATFORM"), nullptr);
 }
+
+// Some session managers announce Wayland only through the session type.
+TEST(SessionPlatformTest, TheSessionTypeAloneMakesAWaylandSession) {
+    ScopedVariable wayland("WAYLAND_DISPLAY", nullptr);
+    ScopedVariable type("XDG_SESSION_TYPE", "wayland");
+    ScopedVariable display("DISPLAY", ":0");
+    ScopedVariable chosen("QT_QPA_PLATFORM", nullptr);
+    char program[] = "kestrome";
+    char* argv[] = {program, nullptr};
+    const std::vector<char*> arguments = platform::ArgumentsWithQtPlatformChoice(1, argv);
+    ASSERT_EQ(arguments.size(), 4u);
+    EXPECT_STREQ(arguments[1], "-platform");
+    EXPECT_STREQ(arguments[2], "xcb");
+}
