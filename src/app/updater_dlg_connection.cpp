@@ -104,6 +104,7 @@ void CUpdaterDlg::EnableDisconnect(bool enable) {
 
 QString CUpdaterDlg::SendRequest(const std::string& url) {
     m_strReply = m_strEmpty;
+    platform::BusyCursor busy;
     auto request = m_hInternet ? m_hInternet->OpenUrl(url, update::kReplySize) : nullptr;
     if (!request) {
         m_bConnected = 0;

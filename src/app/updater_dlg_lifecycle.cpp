@@ -27,12 +27,17 @@ bool CUpdaterDlg::OnInitDialog() {
     ShowStatus();
     m_bFieldsFilled = true;
     UpdateConnectMenu();
-    if (m_bMinimizeOnStartUp == 1) {
-        PostSysCommand(platform::SC_MINIMIZE);
-    }
-    if (m_bConnectOnStartUp == 1) {
-        OnConnect();
-    }
+    // The window shows first, so that a slow service cannot keep it away; the
+    // start-up connection comes next, its boxes over the window, then the
+    // start-up minimise.
+    PostWhenShown([this] {
+        if (m_bConnectOnStartUp == 1) {
+            OnConnect();
+        }
+        if (m_bMinimizeOnStartUp == 1) {
+            PostSysCommand(platform::SC_MINIMIZE);
+        }
+    });
     return true;
 }
 

@@ -10,8 +10,10 @@ namespace platform {
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_pending = 0;
 
 void OnSignal(int) {
+    g_pending = 1;
     const char byte = 1;
     // Nothing can be done about a full pipe: a close is already pending then.
     [[maybe_unused]] ssize_t n = write(g_signalPipe[1], &byte, 1);
@@ -28,6 +30,7 @@ void ForwardCloseSignals(std::function<void()> onClose) {
         char buf[16];
         while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
         }
+        g_pending = 0;
         onClose();
     });
     struct sigaction sa {};
@@ -37,6 +40,14 @@ void ForwardCloseSignals(std::function<void()> onClose) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         sigaction(sig, &sa, nullptr);
     }
+}
+
+bool CloseSignalPending() {
+    return g_pending != 0;
+}
+
+int CloseSignalDescriptor() {
+    return g_signalPipe[0];
 }
 
 }  // namespace platform

@@ -11,4 +11,10 @@ namespace platform {
 // Call once, after the QApplication exists.
 void ForwardCloseSignals(std::function<void()> onClose);
 
+// For work that blocks the event loop (the update exchange): whether a close
+// signal arrived that the event loop has not yet delivered, and a descriptor
+// that becomes readable when one arrives (-1 before ForwardCloseSignals).
+bool CloseSignalPending();
+int CloseSignalDescriptor();
+
 }  // namespace platform

@@ -166,6 +166,7 @@ int Dialog::DoModal(QWidget* owner) {
     ended_ = false;
     result_ = 0;
     shown_ = false;
+    pendingWhenShown_.clear();
     CreateFromTemplate(owner);
     // A dialog over a window blocks that window only, so the tray icon still
     // answers while it is open; the application's own window blocks nothing.
@@ -181,8 +182,8 @@ int Dialog::DoModal(QWidget* owner) {
         window_->show();
         WhenExposed(window_.get(), [this] {
             shown_ = true;
-            if (pendingSysCommand_ != 0) {
-                PostSysCommand(std::exchange(pendingSysCommand_, 0));
+            for (auto& work : std::exchange(pendingWhenShown_, {})) {
+                PostWhenShown(std::move(work));
             }
         });
         QEventLoop loop;
@@ -257,11 +258,15 @@ void Dialog::SetForegroundWindow() {
 // must not handle it, and a window manager that maps the window after a
 // minimise would undo that minimise.
 void Dialog::PostSysCommand(unsigned nID) {
+    PostWhenShown([this, nID] { OnSysCommand(nID); });
+}
+
+void Dialog::PostWhenShown(std::function<void()> work) {
     if (!shown_) {
-        pendingSysCommand_ = nID;
+        pendingWhenShown_.push_back(std::move(work));
         return;
     }
-    QTimer::singleShot(0, window_.get(), [this, nID] { OnSysCommand(nID); });
+    QTimer::singleShot(0, window_.get(), std::move(work));
 }
 
 void Dialog::OnSysCommand(unsigned nID) {
@@ -487,6 +492,14 @@ void Dialog::MessageBox(const QString& text, BoxIcon icon) {
         return;  // the program is ending: nobody is left to read it
     }
     services_.messageBoxes.Show(window_.get(), text, services_.appName, icon);
+}
+
+BusyCursor::BusyCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor() {
+    QApplication::restoreOverrideCursor();
 }
 
 }  // namespace platform

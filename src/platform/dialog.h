@@ -90,6 +90,9 @@ public:
     // Queues a system command, as the window manager's buttons deliver them;
     // before the window first shows, it waits until it has.
     void PostSysCommand(unsigned nID);
+    // Queues work for the loop's next turn once the window has first shown, in
+    // the order posted.
+    void PostWhenShown(std::function<void()> work);
 
     // Shows, hides, minimises or restores the window (SW_SHOW, SW_HIDE,
     // SW_SHOWMINIMIZED, SW_RESTORE).
@@ -159,8 +162,8 @@ private:
     std::map<int, QAction*> menuItems_;
     // Forget the control members bound to this window when it is destroyed.
     std::vector<std::function<void()>> boundControls_;
-    bool shown_ = false;              // the window has been shown by the modal run
-    unsigned pendingSysCommand_ = 0;  // posted before it was
+    bool shown_ = false;  // the window has been shown by the modal run
+    std::vector<std::function<void()>> pendingWhenShown_;  // posted before it was
     QEventLoop* modalLoop_ = nullptr;
     bool ended_ = false;
     int result_ = 0;
@@ -168,6 +171,16 @@ private:
     bool changingState_ = false;  // the program itself is changing the window's state
     unsigned visibilityRequest_ =
         0;  // counts ShowWindow calls, so a late hide can tell it is stale
+};
+
+// Shows the busy cursor over the program's windows while work blocks the
+// event loop (the update exchange).
+class BusyCursor {
+public:
+    BusyCursor();
+    ~BusyCursor();
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 }  // namespace platform

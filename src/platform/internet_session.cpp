@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/close_signals.h"
 #include "platform/diagnostics.h"
 
 namespace platform {
@@ -51,24 +52,77 @@ bool IsFollowedRedirect(long status) {
 
 struct InternetSession::Impl {
     CURL* curl = nullptr;
+    CURLM* multi = nullptr;  // drives the transfer, so that a close signal can end it
     curl_slist* headers = nullptr;
+    curl_slist* resolve = nullptr;
     char error[CURL_ERROR_SIZE] = {};  // libcurl's words for the last failure
     ~Impl() {
+        if (multi != nullptr) {
+            curl_multi_cleanup(multi);
+        }
         if (curl != nullptr) {
             curl_easy_cleanup(curl);
         }
         curl_slist_free_all(headers);
+        curl_slist_free_all(resolve);
     }
+
+    CURLcode Perform();
+    CURLcode PerformPreferringIpv4();
 };
+
+// Runs one transfer to its end, or until a close signal arrives: the exchange
+// blocks the event loop, and the program must still end at once when asked.
+CURLcode InternetSession::Impl::Perform() {
+    constexpr int kMaxWaitMs = 1000;
+    curl_multi_add_handle(multi, curl);
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    for (bool done = false; !done && !CloseSignalPending();) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        curl_waitfd closeSignal{CloseSignalDescriptor(), CURL_WAIT_POLLIN, 0};
+        if (!done) {
+            curl_multi_poll(multi, &closeSignal, closeSignal.fd >= 0 ? 1 : 0, kMaxWaitMs, nullptr);
+        }
+    }
+    curl_multi_remove_handle(multi, curl);
+    return result;
+}
+
+// The reply has room for an IPv4 address only, so a service with both kinds is
+// reached over IPv4; IPv6 is the way when no IPv4 path connects.
+CURLcode InternetSession::Impl::PerformPreferringIpv4() {
+    curl_easy_setopt(curl, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4);
+    CURLcode rc = Perform();
+    if (rc == CURLE_COULDNT_RESOLVE_HOST || rc == CURLE_COULDNT_CONNECT) {
+        curl_easy_setopt(curl, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V6);
+        const CURLcode v6 = Perform();
+        // A name without any address keeps saying so.
+        rc = v6 == CURLE_COULDNT_RESOLVE_HOST ? rc : v6;
+    }
+    return rc;
+}
 
 InternetSession::InternetSession(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 InternetSession::~InternetSession() = default;
 
 std::unique_ptr<InternetSession> InternetSession::Open(const std::string& agent,
-                                                       InternetTimeouts timeouts) {
+                                                       InternetTimeouts timeouts,
+                                                       const std::vector<std::string>& fixedNames) {
     auto impl = std::make_unique<Impl>();
     impl->curl = curl_easy_init();
-    if (impl->curl == nullptr) {
+    impl->multi = curl_multi_init();
+    if (impl->curl == nullptr || impl->multi == nullptr) {
         return nullptr;
     }
     CURL* c = impl->curl;
@@ -88,6 +142,10 @@ std::unique_ptr<InternetSession> InternetSession::Open(const std::string& agent,
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl->error);
+    for (const std::string& entry : fixedNames) {
+        impl->resolve = curl_slist_append(impl->resolve, entry.c_str());
+    }
+    curl_easy_setopt(c, CURLOPT_RESOLVE, impl->resolve);
     return std::unique_ptr<InternetSession>(new InternetSession(std::move(impl)));
 }
 
@@ -100,7 +158,7 @@ std::unique_ptr<InternetRequest> InternetSession::OpenUrl(const std::string& url
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
     impl_->error[0] = '\0';
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = impl_->PerformPreferringIpv4();
     curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, nullptr);
 

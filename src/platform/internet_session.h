@@ -10,12 +10,17 @@
 //
 // Time-outs: connecting may take at most Timeouts::connectMs, the whole
 // exchange at most Timeouts::totalMs, so that a silent server cannot freeze
-// the window for long (the exchange is synchronous by design).
+// the window for long (the exchange is synchronous by design). A close signal
+// (SIGTERM, SIGINT, SIGHUP) ends the exchange at once as a failure.
+//
+// A service host with IPv4 and IPv6 addresses is reached over IPv4, and over
+// IPv6 only when no IPv4 address connects: the reply holds an IPv4 address.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -32,9 +37,11 @@ public:
     // The first read of a request may ask for at most this many bytes.
     static constexpr std::size_t kMaxRead = 4096;
 
-    // Null when the HTTP client cannot be set up.
+    // Null when the HTTP client cannot be set up. fixedNames are
+    // "host:port:address,..." entries resolved without asking the system.
     static std::unique_ptr<InternetSession> Open(const std::string& agent,
-                                                 InternetTimeouts timeouts = {});
+                                                 InternetTimeouts timeouts = {},
+                                                 const std::vector<std::string>& fixedNames = {});
     ~InternetSession();
     InternetSession(const InternetSession&) = delete;
     InternetSession& operator=(const InternetSession&) = delete;

@@ -7,7 +7,11 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <thread>
+#include <utility>
 
 #include "app/updater_harness.h"
 #include "platform/close_signals.h"
@@ -60,6 +64,20 @@ struct Program {
     }
 };
 
+// SIGTERM, SIGINT and SIGHUP close the program, as main() arranges it.
+void ForwardCloseSignalsTo(CUpdaterApp* app) {
+    static CUpdaterApp* running = nullptr;
+    static bool forwarding = false;
+    running = app;
+    if (!std::exchange(forwarding, true)) {
+        platform::ForwardCloseSignals([] {
+            if (running != nullptr) {
+                running->RequestClose();
+            }
+        });
+    }
+}
+
 TEST(AppTest, CloseRequestFromOutsideSavesAndEndsTheProgram) {
     Program p;
     QTimer::singleShot(0, [&] {
@@ -75,13 +93,7 @@ TEST(AppTest, CloseRequestWhileABoxIsOpenEndsItFirstAndLosesNothing) {
     {
         SCOPED_TRACE("SIGTERM during a settings message at start-up, before the fields are filled");
         Program p;
-        static CUpdaterApp* running = nullptr;
-        running = &p.app;
-        platform::ForwardCloseSignals([] {
-            if (running != nullptr) {
-                running->RequestClose();
-            }
-        });
+        ForwardCloseSignalsTo(&p.app);
         p.fakes.boxes.whileOpen = [&](const RecordedBox&) {
             raise(SIGTERM);
             // The box's loop goes on: the close may be delivered before it returns.
@@ -95,7 +107,7 @@ TEST(AppTest, CloseRequestWhileABoxIsOpenEndsItFirstAndLosesNothing) {
                                        "MinimizeOnStartUp=FALSE\nRefreshInterval=5\n"
                                        "ConnectRetryInterval=5\n");
         EXPECT_EQ(p.fakes.boxes.boxes.size(), 1u) << "nothing opens once the program ends";
-        running = nullptr;
+        ForwardCloseSignalsTo(nullptr);
     }
     {
         SCOPED_TRACE("the login prompt of a connect at start-up");
@@ -123,6 +135,35 @@ TEST(AppTest, CloseRequestWhileOptionsOrAboutIsOpenClosesItThenTheProgram) {
         EXPECT_NE(p.RunOn(Config("ann", "", "")).find("Login=ann\n"), std::string::npos);
         EXPECT_TRUE(dialogOpened);
     }
+}
+
+// A service that takes the request and never answers cannot hold the program:
+// SIGTERM ends the exchange, and the program saves and ends.
+TEST(AppTest, SigtermDuringAHangingExchangeEndsItAndSaves) {
+    Program p;
+    ForwardCloseSignalsTo(&p.app);
+    ScriptedHttpServer server;
+    enum { kWaiting, kClientLeft, kClientStayed };
+    std::atomic<int> outcome = kWaiting;
+    server.SetScript([&](Connection& c) {
+        c.ReadRequest();
+        kill(getpid(), SIGTERM);
+        outcome = c.WaitForClientClose(60000) ? kClientLeft : kClientStayed;
+    });
+    p.fakes.services.serviceHost = server.HostPort();
+    p.fakes.services.internetTimeouts = {120000, 120000};
+    QTimer::singleShot(0, [&] {
+        QWidget* window = Program::MainWindow();
+        Control<QLineEdit>(window, res::IDC_PASSWORD)->setText("pw");
+        Click(window, res::IDC_CONNECT);
+    });
+    const std::string file = p.RunOn(Config("joe", "", "SavePassword=TRUE\n"));
+    ForwardCloseSignalsTo(nullptr);
+    EXPECT_NE(file.find("Login=joe\nPassword=pw\n"), std::string::npos);
+    for (int i = 0; i < 7000 && outcome == kWaiting; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(outcome, kClientLeft) << "the exchange ran on after the signal";
 }
 
 }  // namespace

@@ -99,8 +99,8 @@ TEST_F(TrayTest, MinimizeOnStartUpGoesToTheTrayOnceTheLoopRuns) {
 TEST_F(TrayTest, MinimizeAndConnectOnStartUpConnectFirst) {
     h.WriteConfig(Config("joe", "pw", "MinimizeOnStartUp=TRUE\nConnectOnStartUp=TRUE\n"));
     h.Run([&] {
-        EXPECT_EQ(h.server.Targets().size(), 1u) << "connected inside the initialisation";
         Settle();
+        EXPECT_EQ(h.server.Targets().size(), 1u);
         ExpectInTray(true);
         EXPECT_EQ(h.Status(), "Information Updated. \r\n9:5:7 \r\n");
     });

@@ -174,4 +174,23 @@ TEST_F(InternetSessionTest, ServerThatIsNotHttpFailsTheOpen) {
     EXPECT_FALSE(Exchange(Url()).opened);
 }
 
+// A name with an IPv4 and an IPv6 address is reached over IPv4, whose address
+// fits the reply; over IPv6 only when nothing answers on IPv4.
+TEST(DualStackTest, IPv4IsChosenAndIPv6IsTheFallback) {
+    ScriptedHttpServer v4("127.0.0.1");
+    ScriptedHttpServer v6("::1", v4.Port());
+    ScriptedHttpServer v6Only("::1");
+    auto both = [](int port) { return "dual.test:" + std::to_string(port) + ":[::1],127.0.0.1"; };
+    auto session = InternetSession::Open("Kestrome v1.2", kShortTimeouts,
+                                         {both(v4.Port()), both(v6Only.Port())});
+    auto body = [&](int port) {
+        auto request = session->OpenUrl("http://dual.test:" + std::to_string(port) + "/", 18);
+        char buf[18];
+        std::size_t n = 0;
+        return request && request->Read(buf, sizeof buf, n) ? std::string(buf, n) : "failed";
+    };
+    EXPECT_EQ(body(v4.Port()), "100127.0.0.1");
+    EXPECT_EQ(body(v6Only.Port()), "100::1") << "nothing listens on 127.0.0.1 there";
+}
+
 }  // namespace

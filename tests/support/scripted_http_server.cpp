@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 
 namespace testsupport {
@@ -86,21 +87,35 @@ bool Connection::WaitForClientClose(int maxMs) {
     return false;
 }
 
-ScriptedHttpServer::ScriptedHttpServer() {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+ScriptedHttpServer::ScriptedHttpServer(const std::string& address, int port) : address_(address) {
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+    if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+        len = sizeof *v4;
+    } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        len = sizeof *v6;
+    } else {
+        throw std::runtime_error("scripted server: not a loopback address: " + address);
+    }
+    listenFd_ = socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+    if (addr.ss_family == AF_INET6) {
+        setsockopt(listenFd_, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    }
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
         listen(listenFd_, 64) != 0) {
         throw std::runtime_error("scripted server cannot listen");
     }
-    socklen_t len = sizeof addr;
     getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    ReplyWith("100127.0.0.1");
+    port_ = ntohs(addr.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
+    ReplyWith("100" + address);
     thread_ = std::thread([this] { Serve(); });
 }
 
@@ -130,7 +145,8 @@ void ScriptedHttpServer::RecordRequest(const Connection& c) {
 }
 
 std::string ScriptedHttpServer::HostPort() const {
-    return "127.0.0.1:" + std::to_string(port_);
+    const bool v6 = address_.find(':') != std::string::npos;
+    return (v6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_);
 }
 
 std::vector<std::string> ScriptedHttpServer::Targets() const {

@@ -1,4 +1,4 @@
-// A scripted HTTP server on 127.0.0.1 for tests: each connection is handed to a
+// A scripted HTTP server on a loopback address for tests: each connection is handed to a
 // script that reads the request and answers however the test wants (a normal
 // reply, a reset, silence, garbage). Runs on its own thread; every wait is
 // bounded and ends when the server is destroyed.
@@ -47,8 +47,9 @@ class ScriptedHttpServer {
 public:
     using Script = std::function<void(Connection&)>;
 
-    // Answers every request with body (status 200) until another script is set.
-    ScriptedHttpServer();
+    // Listens on a loopback address (IPv4 or IPv6) at port, 0 for a free one,
+    // and answers every request with "100<address>" until another script is set.
+    explicit ScriptedHttpServer(const std::string& address = "127.0.0.1", int port = 0);
     ~ScriptedHttpServer();
 
     void SetScript(Script script);
@@ -65,6 +66,7 @@ private:
     void Serve();
     Script CurrentScript() const;
 
+    std::string address_;
     int listenFd_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
