@@ -43,6 +43,7 @@ private:
     void LoadSettings();
     void OnQuit();
     void SaveCredentials();
+    void TellFailedWrites(const settings::SettingsWrites& writes);
 
     void OnConnect();
     void OnDisconnect();
@@ -102,7 +103,7 @@ private:
     // then must not overwrite them with the empty fields.
     bool m_bFieldsFilled = false;
 
-    // True while the "enter login name and password" box is open, so that a
-    // reconnect firing meanwhile does not open another one.
-    bool m_bLoginPromptOpen = false;
+    // True while a box of a connect is open ("enter login name and password",
+    // a failed write), so that a reconnect firing meanwhile opens no other.
+    bool m_bConnectBoxOpen = false;
 };

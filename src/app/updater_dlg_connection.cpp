@@ -30,15 +30,18 @@ void CopyToBuffer(const QString& text, char (&buf)[N]) {
 void CUpdaterDlg::OnConnect() {
     UpdateData(true);
     if (m_strLogin.isEmpty() || m_strPassword.isEmpty()) {
-        m_bLoginPromptOpen = true;
+        m_bConnectBoxOpen = true;
         MessageBox("Please enter login name and password before connecting.");
-        m_bLoginPromptOpen = false;
+        m_bConnectBoxOpen = false;
         return;
     }
     CopyToBuffer(m_strLogin, m_szLogin);
     CopyToBuffer(m_strPassword, m_szPassword);
-    platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyLogin, m_szLogin,
-                                        m_strConfigPath);
+    settings::SettingsWrites writes(m_strConfigPath);
+    writes.Write(settings::kSectionMain, settings::kKeyLogin, m_szLogin);
+    m_bConnectBoxOpen = true;
+    TellFailedWrites(writes);
+    m_bConnectBoxOpen = false;
     m_strUrl = update::BuildRequestUrl(Services().serviceHost, m_strLogin, m_strPassword);
     SetTimer(res::kRefreshTimer, m_nRefreshInterval * kMsPerMinute);
     EnableDisconnect(true);
@@ -70,7 +73,7 @@ void CUpdaterDlg::OnTimer(unsigned id) {
     if (id == res::kRefreshTimer) {
         SendRequest(m_strUrl);
         ParseReply();
-    } else if (id == res::kReconnectTimer && !m_bLoginPromptOpen) {
+    } else if (id == res::kReconnectTimer && !m_bConnectBoxOpen) {
         AppendStatus("Attempting to reconnect.. \r\n");
         OnConnect();
     }

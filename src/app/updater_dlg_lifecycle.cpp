@@ -53,19 +53,26 @@ void CUpdaterDlg::LoadSettings() {
 }
 
 // Writes the login, and the password when it is to be saved, from the fields.
-// Values the user did not edit go back byte for byte.
+// Values the user did not edit go back byte for byte. A failed write is told
+// before the program ends (not when a signal ends it: nobody waits then).
 void CUpdaterDlg::SaveCredentials() {
     if (!m_bFieldsFilled) {
         return;
     }
     UpdateData(true);
-    platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyLogin,
-                                        settings::BytesToStore(m_strLogin, m_szLogin),
-                                        m_strConfigPath);
+    settings::SettingsWrites writes(m_strConfigPath);
+    writes.Write(settings::kSectionMain, settings::kKeyLogin,
+                 settings::BytesToStore(m_strLogin, m_szLogin));
     if (m_bSavePassword == 1) {
-        platform::WritePrivateProfileString(settings::kSectionMain, settings::kKeyPassword,
-                                            settings::BytesToStore(m_strPassword, m_szPassword),
-                                            m_strConfigPath);
+        writes.Write(settings::kSectionMain, settings::kKeyPassword,
+                     settings::BytesToStore(m_strPassword, m_szPassword));
+    }
+    TellFailedWrites(writes);
+}
+
+void CUpdaterDlg::TellFailedWrites(const settings::SettingsWrites& writes) {
+    if (writes.Failed()) {
+        MessageBox(writes.FailureMessage(), platform::BoxIcon::Exclamation);
     }
 }
 

@@ -490,6 +490,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         const int reason = errno != 0 ? errno : ELOOP;
         qCWarning(lcSettings, "cannot write %s to %s: %s", key.c_str(), path.c_str(),
                   std::strerror(reason));
+        errno = reason;
     }
     return written;
 }

@@ -36,7 +36,7 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& path);
 
 // Sets the key to value. Returns false when the file could not be written; the
-// file is then left as it was.
+// file is then left as it was, and errno tells why.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& path);
 

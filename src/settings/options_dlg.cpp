@@ -11,8 +11,6 @@
 using platform::BN_CLICKED;
 using platform::EN_CHANGE;
 
-namespace {}  // namespace
-
 COptionsDlg::COptionsDlg(platform::PlatformServices& services)
     : Dialog(res::OptionsDialogTemplate(), services) {}
 
@@ -66,13 +64,17 @@ void COptionsDlg::OnOptionChanged() {
     m_btnSaveSettings->setEnabled(true);
 }
 
-// Writes the options as the members stand, even after a failed exchange.
+// Writes the options as the members stand, even after a failed exchange. A
+// save that failed is told, and can be tried again.
 void COptionsDlg::OnSaveSettings() {
     UpdateData(true);
+    settings::SettingsWrites writes(m_strConfigPath);
     for (const settings::OptionSpec& option : settings::kOptions) {
-        platform::WritePrivateProfileString(settings::kSectionOptions, option.key,
-                                            settings::OptionValueText(option, m_options),
-                                            m_strConfigPath);
+        writes.Write(settings::kSectionOptions, option.key,
+                     settings::OptionValueText(option, m_options));
     }
-    m_btnSaveSettings->setEnabled(false);
+    m_btnSaveSettings->setEnabled(writes.Failed());
+    if (writes.Failed()) {
+        MessageBox(writes.FailureMessage(), platform::BoxIcon::Exclamation);
+    }
 }

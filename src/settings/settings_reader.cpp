@@ -1,6 +1,7 @@
 #include "settings/settings_reader.h"
 
 #include <QStringDecoder>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -113,6 +114,17 @@ std::string ConfigPath(const std::string& directory) {
         return res::kConfigFileName;
     }
     return directory + "/" + res::kConfigFileName;
+}
+
+void SettingsWrites::Write(const char* section, const char* key, const std::string& value) {
+    if (!platform::WritePrivateProfileString(section, key, value, path_) && failure_ == 0) {
+        failure_ = errno != 0 ? errno : EIO;
+    }
+}
+
+QString SettingsWrites::FailureMessage() const {
+    return QString("The settings could not be saved to %1: %2.")
+        .arg(QString::fromStdString(path_), QString::fromLocal8Bit(std::strerror(failure_)));
 }
 
 }  // namespace settings

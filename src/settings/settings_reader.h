@@ -116,4 +116,19 @@ std::string BytesToStore(const QString& text, const char* storedBytes);
 // directory when that directory is unknown (an empty text).
 std::string ConfigPath(const std::string& directory);
 
+// The writes of one user action (Save Settings, Quit, Connect): it remembers
+// why the first failed write failed, so that the user is told once.
+class SettingsWrites {
+public:
+    explicit SettingsWrites(const std::string& path) : path_(path) {}
+    void Write(const char* section, const char* key, const std::string& value);
+    bool Failed() const { return failure_ != 0; }
+    // Names the file and the reason.
+    QString FailureMessage() const;
+
+private:
+    const std::string& path_;
+    int failure_ = 0;  // errno of the first failed write
+};
+
 }  // namespace settings

@@ -109,17 +109,25 @@ TEST(SettingsFileTest, ConnectWritesTheLoginOnly) {
     });
 }
 
-TEST(SettingsFileTest, ReadOnlyFileIsNotReportedAndTheProgramGoesOn) {
+// A failed write is told once per action, naming the file and the reason;
+// Connect goes on connecting and Quit still ends the program.
+TEST(SettingsFileTest, AReadOnlyFileIsToldAtConnectAndQuitWhichGoOn) {
     UpdaterHarness h;
     h.WriteConfig(Config("joe", "", "SavePassword=TRUE\n"));
     chmod(h.ConfigPath().c_str(), 0444);
+    const QString told = QString::fromStdString("The settings could not be saved to " +
+                                                h.ConfigPath() + ": Permission denied.");
     int result = h.Run([&] {
         h.Type(res::IDC_PASSWORD, "pw");
+        h.Click(res::IDC_CONNECT);
+        EXPECT_EQ(h.fakes.boxes.Texts(), std::vector<QString>{told});
+        EXPECT_TRUE(h.Connected());
         h.Click(res::ID_NETWORK_QUIT);
     });
     EXPECT_NE(result, kLeftRunning);
     EXPECT_EQ(h.Config(), Config("joe", "", "SavePassword=TRUE\n"));
-    EXPECT_TRUE(h.fakes.boxes.boxes.empty());
+    EXPECT_EQ(h.fakes.boxes.Texts(), (std::vector<QString>{told, told}));
+    EXPECT_EQ(h.fakes.boxes.boxes[0].icon, platform::BoxIcon::Exclamation);
 }
 
 TEST(SettingsFileTest, ValuesWrittenInAnEightBitCodePageGoBackByteForByte) {

@@ -2,6 +2,7 @@
 #include "settings/options_dlg.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QDialog>
@@ -118,6 +119,20 @@ TEST_F(OptionsDlgTest, ChangeEnablesSaveWhichWritesAllSixAndStaysOpen) {
         Click(w, res::IDCANCEL);
     });
     EXPECT_NE(Config().find("SavePassword=TRUE\n"), std::string::npos);
+}
+
+TEST_F(OptionsDlgTest, AFailedSaveIsToldOnceAndSaveStaysEnabled) {
+    WriteConfig(kDefaults);
+    chmod(dir.File("kestrome.cfg").c_str(), 0444);
+    Open([&](QWidget* w) {
+        Box(w, res::IDC_SAVE_PASSWORD)->click();
+        Click(w, res::IDCANCEL);
+        EXPECT_TRUE(SaveEnabled(w)) << "nothing was saved";
+    });
+    EXPECT_EQ(fakes.boxes.Texts(), std::vector<QString>{QString::fromStdString(
+                                       "The settings could not be saved to " +
+                                       dir.File("kestrome.cfg") + ": Permission denied.")});
+    EXPECT_EQ(Config(), kDefaults);
 }
 
 TEST_F(OptionsDlgTest, EscapeAndTheCloseBoxSaveAndNeverClose) {
