@@ -61,17 +61,24 @@ bool IsInputControl(const ControlTemplate& ctl) {
 }
 
 // The static text left of a control on the same row names it, as a screen
-// reader would read the form.
+// reader would read the form; without one, the nearest text above it.
 const ControlTemplate* LabelFor(const DialogTemplate& tpl, const ControlTemplate& ctl) {
-    const ControlTemplate* best = nullptr;
+    const ControlTemplate* left = nullptr;
+    const ControlTemplate* above = nullptr;
     for (const auto& other : tpl.controls) {
-        bool sameRow = other.y < ctl.y + ctl.cy && ctl.y < other.y + other.cy;
-        if (other.kind == ControlKind::Static && sameRow && other.x < ctl.x &&
-            (best == nullptr || other.x > best->x)) {
-            best = &other;
+        if (other.kind != ControlKind::Static) {
+            continue;
+        }
+        const bool sameRow = other.y < ctl.y + ctl.cy && ctl.y < other.y + other.cy;
+        const bool sameColumn = other.x < ctl.x + ctl.cx && ctl.x < other.x + other.cx;
+        if (sameRow && other.x < ctl.x && (left == nullptr || other.x > left->x)) {
+            left = &other;
+        }
+        if (sameColumn && other.y + other.cy <= ctl.y && (above == nullptr || other.y > above->y)) {
+            above = &other;
         }
     }
-    return best;
+    return left != nullptr ? left : above;
 }
 
 QString AccessibleName(const char* text) {
@@ -115,9 +122,8 @@ void Dialog::CreateFromTemplate(QWidget* owner) {
         QWidget* widget = CreateControl(ctl, w, notify);
         widget->setGeometry(
             window_->DialogUnitsToPixels(ctl.x, ctl.y, ctl.cx, ctl.cy).translated(0, menuHeight));
-        if (ctl.kind != ControlKind::Icon) {
-            widget->setAccessibleName(AccessibleName(ctl.text));
-        }
+        widget->setAccessibleName(ctl.kind == ControlKind::Icon ? QString::fromUtf8(ctl.iconName)
+                                                                : AccessibleName(ctl.text));
         created[&ctl] = widget;
         if (ctl.id != -1) {
             widget->setObjectName(QString::number(ctl.id));

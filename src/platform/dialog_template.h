@@ -39,6 +39,7 @@ struct ControlTemplate {
     const char* text;  // for an icon, the icon's resource path
     int x, y, cx, cy;
     unsigned style;
+    const char* iconName = nullptr;  // what an icon shows, for screen readers
 };
 
 struct MenuTemplate;

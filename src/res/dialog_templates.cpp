@@ -10,23 +10,23 @@ using platform::DialogTemplate;
 using namespace platform;  // style flags
 
 const DialogTemplate& AboutDialogTemplate() {
-    static const DialogTemplate tpl{
-        IDD_ABOUTBOX,
-        "About Kestrome",
-        "MS Sans Serif",
-        8,
-        131,
-        53,
-        false,
-        false,
-        nullptr,
-        {
-            {IDC_STATIC, ControlKind::Icon, ":/kestrome/icon-32.png", 7, 26, 20, 20, kNone},
-            {IDC_STATIC, ControlKind::Static, "Kestrome Version 1.2", 41, 25, 83, 8,
-             kNoPrefix | kGroup},
-            {IDOK, ControlKind::PushButton, "OK", 74, 7, 50, 14,
-             kDefPushButton | kGroup | kTabStop},
-        }};
+    static const DialogTemplate tpl{IDD_ABOUTBOX,
+                                    "About Kestrome",
+                                    "MS Sans Serif",
+                                    8,
+                                    131,
+                                    53,
+                                    false,
+                                    false,
+                                    nullptr,
+                                    {
+                                        {IDC_STATIC, ControlKind::Icon, ":/kestrome/icon-32.png", 7,
+                                         26, 20, 20, kNone, "Kestrome icon"},
+                                        {IDC_STATIC, ControlKind::Static, "Kestrome Version 1.2",
+                                         41, 25, 83, 8, kNoPrefix | kGroup},
+                                        {IDOK, ControlKind::PushButton, "OK", 74, 7, 50, 14,
+                                         kDefPushButton | kGroup | kTabStop},
+                                    }};
     return tpl;
 }
 

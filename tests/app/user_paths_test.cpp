@@ -7,9 +7,11 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <map>
 
 #include "app/updater_harness.h"
 
@@ -74,6 +76,39 @@ TEST(UserPathsTest, OptionsAndAboutWorkAtEveryOpening) {
             h.Click(res::ID_HELP_ABOUT);
             EXPECT_TRUE(aboutShown);
         }
+    });
+}
+
+// What a screen reader announces for each field, and for the About picture.
+TEST(UserPathsTest, ScreenReadersFindANameForEveryFieldAndPicture) {
+    UpdaterHarness h;
+    h.Run([&] {
+        const std::map<int, QString> mainFields = {{res::IDC_LOGIN, "Login"},
+                                                   {res::IDC_PASSWORD, "Password"},
+                                                   {res::IDC_STATUS, "Status"},
+                                                   {res::IDC_ADDRESS, "IP Address"}};
+        for (const auto& [id, name] : mainFields) {
+            EXPECT_EQ(h.dlg.GetDlgItem(id)->accessibleName(), name);
+        }
+        WhenModalOpens([&](QWidget* options) {
+            EXPECT_EQ(Control(options, res::IDC_REFRESH_INTERVAL)->accessibleName(),
+                      "IP Refresh Interval");
+            EXPECT_EQ(Control(options, res::IDC_RETRY_INTERVAL)->accessibleName(),
+                      "Connect Retry Interval");
+            Click(options, res::IDOK);
+        });
+        h.Click(res::IDC_OPTIONS);
+        WhenModalOpens([&](QWidget* about) {
+            QStringList pictures;
+            for (QLabel* label : about->findChildren<QLabel*>()) {
+                if (!label->pixmap().isNull()) {
+                    pictures << label->accessibleName();
+                }
+            }
+            EXPECT_EQ(pictures, QStringList{"Kestrome icon"});
+            Click(about, res::IDOK);
+        });
+        h.Click(res::ID_HELP_ABOUT);
     });
 }
 
