@@ -110,9 +110,10 @@ void Dialog::CreateFromTemplate(QWidget* owner) {
     }
     w->setWindowFlags(flags);
     w->setWindowTitle(QString::fromUtf8(template_.caption));
-    QFont font(QString::fromUtf8(template_.fontName), template_.pointSize);
-    font.setStyleHint(QFont::SansSerif);
-    w->setFont(font);
+    // The desktop's own font at its size: the template's face is a Windows
+    // one, and a user who asked for larger text gets a larger dialog.
+    w->setFont(QApplication::font());
+    window_->FitTexts(template_);
 
     const int menuHeight = BuildMenu();
     controls_.clear();

@@ -47,8 +47,6 @@ struct MenuTemplate;
 struct DialogTemplate {
     int id;
     const char* caption;
-    const char* fontName;
-    int pointSize;
     int cx, cy;
     bool minimizeBox;
     bool appWindow;            // has a task-bar entry of its own

@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <memory>
 
 #include "platform/dialog.h"
@@ -30,11 +31,42 @@ DialogWindow::DialogWindow(Dialog& dialog, QWidget* owner) : QDialog(owner), dia
 QRect DialogWindow::DialogUnitsToPixels(int x, int y, int cx, int cy) const {
     QFontMetrics fm(font());
     static const QString sample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    const int baseX = (fm.horizontalAdvance(sample) / 26 + 1) / 2;
+    const double baseX = (fm.horizontalAdvance(sample) / 26 + 1) / 2 * widthScale_;
     const int baseY = fm.height();
-    auto scaleX = [baseX](int v) { return (v * baseX) / 4; };
+    auto scaleX = [baseX](int v) { return static_cast<int>(v * baseX / 4); };
     auto scaleY = [baseY](int v) { return (v * baseY) / 8; };
     return QRect(scaleX(x), scaleY(y), scaleX(cx), scaleY(cy));
+}
+
+void DialogWindow::FitTexts(const DialogTemplate& tpl) {
+    widthScale_ = 1.0;
+    const QFontMetrics fm(font());
+    double needed = 1.0;
+    for (const ControlTemplate& ctl : tpl.controls) {
+        if (ctl.kind == ControlKind::Edit || ctl.kind == ControlKind::Icon || ctl.cx <= 0) {
+            continue;
+        }
+        const QString text = QString::fromUtf8(ctl.text).remove('&');
+        const int want = fm.horizontalAdvance(text) + TextPadding(ctl.kind);
+        needed = std::max(needed, double(want) / DialogUnitsToPixels(0, 0, ctl.cx, 0).width());
+    }
+    // The window manager writes the caption in a title font of its own, often
+    // larger and bold, beside the window's icon and three buttons each about a
+    // line high: room for twice the caption in the dialog's font keeps it whole.
+    const int title = 2 * fm.horizontalAdvance(QString::fromUtf8(tpl.caption)) + 4 * fm.height();
+    widthScale_ = std::max(needed, double(title) / DialogUnitsToPixels(0, 0, tpl.cx, 0).width());
+}
+
+int DialogWindow::TextPadding(ControlKind kind) const {
+    switch (kind) {
+        case ControlKind::CheckBox:
+            return style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                   style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) + 2;
+        case ControlKind::PushButton:
+            return 2 * style()->pixelMetric(QStyle::PM_ButtonMargin);
+        default:
+            return 1;
+    }
 }
 
 void DialogWindow::keyPressEvent(QKeyEvent* event) {

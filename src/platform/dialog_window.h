@@ -17,8 +17,13 @@ class DialogWindow : public QDialog {
 public:
     DialogWindow(Dialog& dialog, QWidget* owner);
 
-    // Dialog units to pixels for the window's font.
+    // Dialog units to pixels for the window's font, widened where the font
+    // needs more room than the template planned (see FitTexts).
     QRect DialogUnitsToPixels(int x, int y, int cx, int cy) const;
+    // Widens the dialog units until every text of the template fits its
+    // control in the window's font: fonts differ in their proportions (a
+    // fixed-width face draws narrow letters wide), and no label may be cut.
+    void FitTexts(const DialogTemplate& tpl);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -26,7 +31,11 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Pixels a control needs across for its text, beyond the text's own width.
+    int TextPadding(ControlKind kind) const;
+
     Dialog& dialog_;
+    double widthScale_ = 1.0;
 };
 
 // Creates the widget of one control on parent. notify delivers its

@@ -12,8 +12,6 @@ using namespace platform;  // style flags
 const DialogTemplate& AboutDialogTemplate() {
     static const DialogTemplate tpl{IDD_ABOUTBOX,
                                     "About Kestrome",
-                                    "MS Sans Serif",
-                                    8,
                                     131,
                                     53,
                                     false,
@@ -34,8 +32,6 @@ const DialogTemplate& UpdaterDialogTemplate() {
     static const DialogTemplate tpl{
         IDD_UPDATER_DIALOG,
         "Kestrome",
-        "MS Sans Serif",
-        8,
         127,
         119,
         true,
@@ -66,8 +62,6 @@ const DialogTemplate& OptionsDialogTemplate() {
     static const DialogTemplate tpl{
         IDD_OPTIONS,
         "Dialog",
-        "MS Sans Serif",
-        8,
         186,
         98,
         false,

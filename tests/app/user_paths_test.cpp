@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -110,6 +111,47 @@ TEST(UserPathsTest, ScreenReadersFindANameForEveryFieldAndPicture) {
         });
         h.Click(res::ID_HELP_ABOUT);
     });
+}
+
+// Every text of a window is drawn whole in the window's font.
+void ExpectNoTextCut(QWidget* window) {
+    const QFontMetrics fm(window->font());
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            text = label->text();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            text = button->text();
+        }
+        EXPECT_LE(fm.horizontalAdvance(text.remove('&')), w->width()) << text.toStdString();
+    }
+}
+
+// The desktop's font draws the dialogs, at its size: a large fixed-width face
+// (narrow letters drawn wide, as in Japanese fonts) makes them larger, and
+// cuts no text of any of them.
+TEST(UserPathsTest, TheDesktopFontDrawsTheDialogsAndCutsNoText) {
+    const QFont desktop = QApplication::font();
+    QFont large("DejaVu Sans Mono");
+    large.setPointSize(desktop.pointSize() * 14 / 9);
+    int heights[2] = {0, 0};
+    for (int round = 0; round < 2; ++round) {
+        QApplication::setFont(round == 0 ? desktop : large);
+        UpdaterHarness h;
+        h.Run([&] {
+            heights[round] = h.dlg.Window()->height();
+            ExpectNoTextCut(h.dlg.Window());
+            for (int command : {res::IDC_OPTIONS, res::ID_HELP_ABOUT}) {
+                WhenModalOpens([&](QWidget* dialog) {
+                    ExpectNoTextCut(dialog);
+                    Click(dialog, res::IDOK);
+                });
+                h.Click(command);
+            }
+        });
+    }
+    QApplication::setFont(desktop);
+    EXPECT_GE(heights[1] * 10, heights[0] * 13) << "a larger font gives a larger window";
 }
 
 TEST(UserPathsTest, PastedAndDroppedTextKeepsWhatFitsAtTheCursor) {

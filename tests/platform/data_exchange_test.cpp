@@ -23,8 +23,6 @@ namespace {
 const DialogTemplate kTemplate{
     900,
     "Exchange",
-    "Sans",
-    8,
     200,
     100,
     false,
