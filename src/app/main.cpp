@@ -2,14 +2,17 @@
 
 #include "app/updater_app.h"
 #include "platform/close_signals.h"
+#include "platform/crt.h"
 #include "platform/help.h"
 #include "platform/message_boxes.h"
 #include "platform/qt_notify_icons.h"
 #include "platform/qt_services.h"
 #include "platform/session_platform.h"
+#include "platform/single_instance.h"
 #include "platform/timers.h"
 #include "res/app_icon.h"
 #include "res/build_settings.h"
+#include "settings/settings_reader.h"
 
 #ifdef KESTROME_TEST_SERVICE_HOST
 // The build of the end-to-end tests, which run a service of their own.
@@ -19,6 +22,11 @@ constexpr const char* kServiceHost = res::kServiceHost;
 #endif
 
 int main(int argc, char** argv) {
+    // A second start on the same settings file brings the running window back.
+    platform::SingleInstance instance(settings::ConfigPath(platform::GetCurrentDirectory()));
+    if (!instance.Claim()) {
+        return 0;
+    }
     std::vector<char*> arguments = platform::ArgumentsWithQtPlatformChoice(argc, argv);
     int count = static_cast<int>(arguments.size()) - 1;
     QApplication qapp(count, arguments.data());
@@ -41,6 +49,7 @@ int main(int argc, char** argv) {
                                         .helpFile = platform::FindHelpFile()};
     CUpdaterApp app(services);
     platform::ForwardCloseSignals([&app] { app.RequestClose(); });
+    instance.OnShowRequest([&app] { app.BringBack(); });
     app.InitInstance();
     return 0;
 }

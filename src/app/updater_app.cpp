@@ -35,3 +35,9 @@ void CUpdaterApp::RequestClose() {
         m_pMainWnd->PostClose();
     }
 }
+
+void CUpdaterApp::BringBack() {
+    if (m_pMainWnd != nullptr) {
+        m_pMainWnd->BringBack();
+    }
+}

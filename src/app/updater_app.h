@@ -20,6 +20,8 @@ public:
 
     // A close request from outside the window (a termination signal).
     void RequestClose();
+    // Another start of the program on the same settings file.
+    void BringBack();
 
 private:
     platform::PlatformServices& services_;

@@ -28,6 +28,9 @@ public:
     void AppendStatus(const QString& text);
     void SetStatus(const QString& text);
 
+    // Shows the window, from the tray or the task bar, in front of the others.
+    void BringBack();
+
 protected:
     bool OnInitDialog() override;
     void DoDataExchange(platform::DataExchange& dx) override;

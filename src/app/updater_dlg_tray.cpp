@@ -50,6 +50,15 @@ void CUpdaterDlg::OnRestore() {
     UpdateVisibility();
 }
 
+void CUpdaterDlg::BringBack() {
+    if (m_bMinimized) {
+        OnRestore();
+    } else {
+        ShowWindow(platform::SW_RESTORE);
+    }
+    SetForegroundWindow();
+}
+
 bool CUpdaterDlg::DestroyWindow() {
     m_bMinimized = false;
     UpdateTray();

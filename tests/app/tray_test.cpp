@@ -54,6 +54,24 @@ TEST_F(TrayTest, DoubleClickRestoresTheWindowAndRemovesTheIcon) {
     });
 }
 
+// Another start of the program on the same settings file.
+TEST_F(TrayTest, AnotherStartBringsTheWindowBackFromTheTrayOrTheTaskBar) {
+    h.Run([&] {
+        Minimise();
+        h.dlg.BringBack();
+        Settle();
+        ExpectInTray(false);
+        EXPECT_FALSE(Window()->isMinimized());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(Window()));
+        icons.available = false;
+        Minimise();
+        EXPECT_TRUE(Window()->isMinimized()) << "on the task bar";
+        h.dlg.BringBack();
+        Settle();
+        EXPECT_FALSE(Window()->isMinimized());
+    });
+}
+
 TEST_F(TrayTest, IconMenuRestoresOrExitsSavingTheLogin) {
     int result = h.Run([&] {
         h.Type(res::IDC_LOGIN, "ann");
