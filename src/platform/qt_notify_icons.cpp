@@ -59,7 +59,7 @@ QtNotifyIcons::QtNotifyIcons(const QDBusConnection& bus)
                          SLOT(TrayWindowChanged(QScreen*)));
     }
     if (lcTray().isInfoEnabled()) {
-        const bool dbusHost = StatusNotifierHostPresent(bus_);
+        const bool dbusHost = hostWatch_.HostPresent();
         qCInfo(lcTray) << "tray hosts at start-up: D-Bus (StatusNotifierItem)" << dbusHost
                        << "XEmbed" << (!dbusHost && XEmbedTrayPresent());
     }
@@ -75,7 +75,7 @@ QtNotifyIcons::~QtNotifyIcons() {
 // A window whose icon's host went away hears it; then, when a host is there,
 // every window hears "TaskbarCreated" and adds its icon again.
 void QtNotifyIcons::OnTrayHostChanged() {
-    const bool dbusHost = StatusNotifierHostPresent(bus_);
+    const bool dbusHost = hostWatch_.HostPresent();
     const bool xembedHost = !dbusHost && XEmbedTrayPresent();
     std::set<NotifyWindow*> lost;
     for (const auto& [key, icon] : icons_) {
@@ -102,7 +102,7 @@ void QtNotifyIcons::OnTrayHostChanged() {
 }
 
 bool QtNotifyIcons::IsAvailable() const {
-    return StatusNotifierHostPresent(bus_) || XEmbedTrayPresent();
+    return hostWatch_.HostPresent() || XEmbedTrayPresent();
 }
 
 void QtNotifyIcons::CreateWindow(NotifyWindow* window) {
@@ -126,9 +126,9 @@ bool QtNotifyIcons::Add(const NotifyIconData& data) {
         return false;
     }
     Icon& icon = icons_[{data.hWnd, data.uID}];
-    const bool added = StatusNotifierHostPresent(bus_) ? ShowOnDBusHost(icon, data)
-                       : XEmbedTrayPresent()           ? ShowOnXEmbedHost(icon, data)
-                                                       : false;
+    const bool added = hostWatch_.HostPresent() ? ShowOnDBusHost(icon, data)
+                       : XEmbedTrayPresent()    ? ShowOnXEmbedHost(icon, data)
+                                                : false;
     if (!added) {
         qCWarning(lcTray) << "the tray icon could not be added: no tray host took it";
         Discard(icon);

@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QImage>
 #include <QTimer>
@@ -16,6 +17,7 @@ namespace platform {
 namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kHostNamePrefix = QStringLiteral("org.kde.StatusNotifierHost-");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString kWatcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kItemPath = QStringLiteral("/StatusNotifierItem");
@@ -212,6 +214,37 @@ StatusNotifierHostWatch::StatusNotifierHostWatch(const QDBusConnection& bus,
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             &StatusNotifierHostWatch::Changed);
     ListenToWatcher();
+    bus_.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
+                 SLOT(NameOwnerChanged(QString, QString, QString)));
+    const QDBusReply<QStringList> names = bus_.interface()->registeredServiceNames();
+    for (const QString& name : names.value()) {
+        NoteHostName(name, true);
+    }
+}
+
+bool StatusNotifierHostWatch::HostPresent() const {
+    return StatusNotifierHostPresent(bus_) && (!hostNameSeen_ || !hostNames_.empty());
+}
+
+void StatusNotifierHostWatch::NoteHostName(const QString& name, bool present) {
+    if (!name.startsWith(kHostNamePrefix)) {
+        return;
+    }
+    if (present) {
+        hostNames_.insert(name);
+        hostNameSeen_ = true;
+    } else {
+        hostNames_.erase(name);
+    }
+}
+
+void StatusNotifierHostWatch::NameOwnerChanged(const QString& name, const QString&,
+                                               const QString& newOwner) {
+    if (name.startsWith(kHostNamePrefix)) {
+        NoteHostName(name, !newOwner.isEmpty());
+        Changed();
+    }
 }
 
 void StatusNotifierHostWatch::ListenToWatcher() {

@@ -16,6 +16,7 @@
 #include <QVariantMap>
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace platform {
@@ -87,21 +88,32 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, DBusMenuEvent& event);
 // test by which Qt itself prefers this protocol to XEmbed. Asked each time.
 bool StatusNotifierHostPresent(const QDBusConnection& bus);
 
-// Calls onChange whenever the watcher comes or goes, or a host registers or
-// unregisters with it.
+// Calls onChange whenever the watcher comes or goes, a host registers or
+// unregisters with it, or a host's own bus name (org.kde.StatusNotifierHost-*)
+// comes or goes: some watchers keep a host that died registered and say
+// nothing, so its name leaving the bus is the only sign.
 class StatusNotifierHostWatch : public QObject {
     Q_OBJECT
 public:
     StatusNotifierHostWatch(const QDBusConnection& bus, std::function<void()> onChange);
 
+    // A host is registered with the watcher and, where hosts were seen on the
+    // bus by name, one of them is still there. (Some watchers are their own
+    // host and own no such name.)
+    bool HostPresent() const;
+
 private slots:
     void Changed();
+    void NameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
     void ListenToWatcher();
+    void NoteHostName(const QString& name, bool present);
 
     QDBusConnection bus_;
     std::function<void()> onChange_;
+    std::set<QString> hostNames_;  // host names on the bus now
+    bool hostNameSeen_ = false;    // a host ever owned such a name in this run
 };
 
 // A menu entry as the host shows it: its label with the program's '&'

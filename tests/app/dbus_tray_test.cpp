@@ -172,4 +172,25 @@ TEST_F(DBusTrayTest, AHostThatAppearsAfterAMinimiseIsUsedAtTheNextAndLosingItBri
     });
 }
 
+// As Plasma's watcher does when plasmashell dies: the host's name leaves the
+// bus, and the watcher still says a host is registered and signals nothing.
+TEST_F(DBusTrayTest, AHostWhoseNameLeavesTheBusIsGoneThoughTheWatcherSaysNothing) {
+    StartWatcher();
+    QDBusConnection host = QDBusConnection::connectToBus(address_, kHostConnection);
+    const QString hostName = QStringLiteral("org.kde.StatusNotifierHost-4242");
+    ASSERT_TRUE(host.registerService(hostName));
+    UpdaterHarness& h = *harness_;
+    h.Run([&] {
+        h.Minimise();
+        ASSERT_TRUE(Eventually([&] { return InTray(); }));
+        host.unregisterService(hostName);
+        EXPECT_TRUE(Eventually([&] { return OnTaskBarMinimised(); }))
+            << "the window stayed hidden behind a host that died";
+        host.registerService(hostName);
+        EXPECT_TRUE(Eventually([&] { return InTray(); })) << "the restarted host got no icon";
+        Activate();
+        EXPECT_TRUE(Eventually([&] { return Restored(); }));
+    });
+}
+
 }  // namespace
