@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -9,6 +10,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <utility>
+
+#include <xcb/xcb.h>
 
 #include "platform/data_exchange.h"
 #include "platform/dialog_window.h"
@@ -503,6 +506,11 @@ void Dialog::MessageBox(const QString& text, BoxIcon icon) {
 
 BusyCursor::BusyCursor() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The loop does not run while the work blocks it: the X server must hear
+    // of the cursor now.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        xcb_flush(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    }
 }
 
 BusyCursor::~BusyCursor() {
