@@ -1,12 +1,17 @@
 #include "platform/qt_notify_icons.h"
 
 #include <qpa/qplatformnativeinterface.h>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <cstdlib>
 #include <map>
+
+#include <xcb/xcb.h>
 
 #include "platform/diagnostics.h"
 #include "platform/modal_stack.h"
@@ -42,6 +47,34 @@ std::function<void()> Notifier(const NotifyIconData& data, unsigned mouseMessage
 // then serves XEmbed trays.
 bool XEmbedTrayPresent() {
     return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+// How long an XEmbed tray may take to embed a new icon before it counts as no
+// tray: a tray owner that shows nothing must not keep the window hidden.
+constexpr int kEmbedWaitMs = 2000;
+
+// Whether a tray has taken the XEmbed icon's window in: the window Qt makes for
+// the icon is then no longer a child of the root window.
+bool XEmbedIconEmbedded() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return true;  // nothing to ask: the icon is taken as shown
+    }
+    xcb_connection_t* x11 =
+        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() != QLatin1String("QSystemTrayIconSys") ||
+            !widget->testAttribute(Qt::WA_WState_Created)) {
+            continue;
+        }
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
+            x11, xcb_query_tree(x11, static_cast<xcb_window_t>(widget->winId())), nullptr);
+        const bool embedded = tree != nullptr && tree->parent != tree->root;
+        std::free(tree);
+        if (embedded) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -183,7 +216,22 @@ bool QtNotifyIcons::ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data) {
         icon.xembed->setToolTip(data.szTip);
     }
     icon.xembed->show();
+    QTimer::singleShot(kEmbedWaitMs, icon.xembed,
+                       [this, window = data.hWnd] { CheckEmbedded(window); });
     return true;
+}
+
+void QtNotifyIcons::CheckEmbedded(NotifyWindow* window) {
+    if (XEmbedIconEmbedded() || !windows_.contains(window)) {
+        return;
+    }
+    qCInfo(lcTray) << "no XEmbed tray embedded the icon: taken as no tray";
+    for (auto& [key, icon] : icons_) {
+        if (key.first == window) {
+            Discard(icon);
+        }
+    }
+    window->OnTrayHostGone();
 }
 
 // The icon may be delivering the message that led here: it goes from the

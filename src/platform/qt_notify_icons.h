@@ -61,6 +61,8 @@ private:
     void OnTrayHostChanged();
     bool ShowOnDBusHost(Icon& icon, const NotifyIconData& data);
     bool ShowOnXEmbedHost(Icon& icon, const NotifyIconData& data);
+    // An icon no XEmbed tray took in is gone, as when its host goes.
+    void CheckEmbedded(NotifyWindow* window);
     static void Discard(Icon& icon);
 
     QDBusConnection bus_;
