@@ -53,10 +53,8 @@ void CUpdaterDlg::OnRestore() {
 void CUpdaterDlg::BringBack() {
     if (m_bMinimized) {
         OnRestore();
-    } else {
-        ShowWindow(platform::SW_RESTORE);
     }
-    SetForegroundWindow();
+    BringToFront();
 }
 
 bool CUpdaterDlg::DestroyWindow() {

@@ -263,6 +263,21 @@ void Dialog::SetForegroundWindow() {
     }
 }
 
+// Some window managers (mutter) keep a window minimised when a program that
+// was not just used asks otherwise, but map a window that was withdrawn.
+void Dialog::BringToFront() {
+    QDialog* w = window_.get();
+    changingState_ = true;
+    if (w->isMinimized()) {
+        w->hide();
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    }
+    w->show();
+    w->raise();
+    w->activateWindow();
+    changingState_ = false;
+}
+
 // A system command posted before the window first shows waits until the
 // window system has shown it: boxes shown while the window is being set up
 // must not handle it, and a window manager that maps the window after a

@@ -83,6 +83,8 @@ public:
     void SendCommand(int id, int code = BN_CLICKED) override;
     void PostCommand(int id) override;
     void SetForegroundWindow() override;
+    // Shows the window, out of the minimised state, in front of the others.
+    void BringToFront();
     // A dialog without a tray icon ignores the icon's comings and goings.
     void OnTrayIconShown(bool) override {}
     // Queues the window's close request (the close box, Alt+F4).
