@@ -54,18 +54,21 @@ bool XEmbedTrayPresent() {
 constexpr int kEmbedWaitMs = 2000;
 
 // Whether a tray has taken the XEmbed icon's window in: the window Qt makes for
-// the icon is then no longer a child of the root window.
+// the icon is then no longer a child of the root window. Where Qt made no such
+// window (a platform theme that shows icons its own way), nothing tells.
 bool XEmbedIconEmbedded() {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        return true;  // nothing to ask: the icon is taken as shown
+        return true;
     }
     xcb_connection_t* x11 =
         qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    bool iconWindowSeen = false;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->objectName() != QLatin1String("QSystemTrayIconSys") ||
             !widget->testAttribute(Qt::WA_WState_Created)) {
             continue;
         }
+        iconWindowSeen = true;
         xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
             x11, xcb_query_tree(x11, static_cast<xcb_window_t>(widget->winId())), nullptr);
         const bool embedded = tree != nullptr && tree->parent != tree->root;
@@ -74,7 +77,7 @@ bool XEmbedIconEmbedded() {
             return true;
         }
     }
-    return false;
+    return !iconWindowSeen;
 }
 
 }  // namespace
