@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "loopback_service.h"
-#include "platform/internet_session.h"
+#include "platform/net/internet_session.h"
 #include "update/reply.h"
 
 namespace {

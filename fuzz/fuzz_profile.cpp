@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/profile.h"
+#include "platform/files/profile.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The About box: the icon, the program's name and version, and OK.
 #pragma once
 
-#include "platform/dialog.h"
+#include "platform/dialogs/dialog.h"
 
 class CAboutDlg : public platform::Dialog {
 public:

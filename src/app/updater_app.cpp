@@ -1,7 +1,7 @@
 #include "app/updater_app.h"
 
 #include "app/updater_dlg.h"
-#include "platform/modal_stack.h"
+#include "platform/dialogs/modal_stack.h"
 #include "res/strings.h"
 
 CUpdaterApp::CUpdaterApp(platform::PlatformServices& services, std::function<bool()> startup)

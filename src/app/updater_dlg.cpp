@@ -4,7 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "platform/data_exchange.h"
+#include "platform/dialogs/data_exchange.h"
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/dialog.h"
-#include "platform/internet_session.h"
+#include "platform/dialogs/dialog.h"
+#include "platform/net/internet_session.h"
 #include "settings/options_dlg.h"
 #include "settings/settings_reader.h"
 #include "tray/system_tray.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/updater_dlg.h"
-#include "platform/crt.h"
-#include "platform/profile.h"
+#include "platform/files/crt.h"
+#include "platform/files/profile.h"
 #include "res/resource_ids.h"
 #include "update/reply.h"
 #include "update/request_url.h"

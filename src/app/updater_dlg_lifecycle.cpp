@@ -3,8 +3,8 @@
 #include <QPushButton>
 
 #include "app/updater_dlg.h"
-#include "platform/crt.h"
-#include "platform/profile.h"
+#include "platform/files/crt.h"
+#include "platform/files/profile.h"
 #include "res/resource_ids.h"
 #include "res/strings.h"
 

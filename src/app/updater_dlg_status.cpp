@@ -2,7 +2,7 @@
 #include <QPlainTextEdit>
 
 #include "app/updater_dlg.h"
-#include "platform/edit_ops.h"
+#include "platform/dialogs/edit_ops.h"
 
 void CUpdaterDlg::ShowStatus() {
     UpdateData(false);

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/internet_session.h"
-#include "platform/message_boxes.h"
-#include "platform/notify_icon.h"
-#include "platform/shell.h"
-#include "platform/timers.h"
+#include "platform/dialogs/message_boxes.h"
+#include "platform/net/internet_session.h"
+#include "platform/notify_icons/notify_icon.h"
+#include "platform/session/shell.h"
+#include "platform/session/timers.h"
 
 namespace platform {
 

@@ -1,7 +1,7 @@
 // The program's menus.
 #pragma once
 
-#include "platform/dialog_template.h"
+#include "platform/dialogs/dialog_template.h"
 
 namespace res {
 

@@ -2,7 +2,7 @@
 // controls and commands.
 #pragma once
 
-#include "platform/dialog_template.h"
+#include "platform/dialogs/dialog_template.h"
 
 namespace res {
 

@@ -2,9 +2,9 @@
 
 #include <QPushButton>
 
-#include "platform/crt.h"
-#include "platform/data_exchange.h"
-#include "platform/profile.h"
+#include "platform/dialogs/data_exchange.h"
+#include "platform/files/crt.h"
+#include "platform/files/profile.h"
 #include "res/dialog_templates.h"
 #include "res/resource_ids.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/dialog.h"
+#include "platform/dialogs/dialog.h"
 #include "settings/settings_reader.h"
 
 class QPushButton;

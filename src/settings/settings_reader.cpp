@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/crt.h"
-#include "platform/profile.h"
+#include "platform/files/crt.h"
+#include "platform/files/profile.h"
 #include "res/strings.h"
 
 namespace settings {

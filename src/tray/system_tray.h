@@ -4,7 +4,7 @@
 // hear the icon's callback message and "TaskbarCreated".
 #pragma once
 
-#include "platform/notify_icon.h"
+#include "platform/notify_icons/notify_icon.h"
 
 class CSystemTray : public platform::NotifyWindow {
 public:

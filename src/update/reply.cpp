@@ -1,6 +1,6 @@
 #include "update/reply.h"
 
-#include "platform/crt.h"
+#include "platform/files/crt.h"
 
 namespace update {
 

@@ -14,8 +14,8 @@
 #include <utility>
 
 #include "app/updater_harness.h"
-#include "platform/close_signals.h"
-#include "platform/qt_services.h"
+#include "platform/session/close_signals.h"
+#include "platform/session/qt_services.h"
 #include "support/modal.h"
 
 using namespace testsupport;

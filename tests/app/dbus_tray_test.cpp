@@ -11,7 +11,7 @@
 #include <QProcess>
 
 #include "app/updater_harness.h"
-#include "platform/qt_notify_icons.h"
+#include "platform/notify_icons/qt_notify_icons.h"
 
 using testsupport::UpdaterHarness;
 

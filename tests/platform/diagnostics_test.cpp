@@ -6,8 +6,8 @@
 #include <QLoggingCategory>
 #include <QStringList>
 
-#include "platform/internet_session.h"
-#include "platform/profile.h"
+#include "platform/files/profile.h"
+#include "platform/net/internet_session.h"
 #include "support/scripted_http_server.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/crt.h"
+#include "platform/files/crt.h"
 #include "support/messages.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <limits>
 
-#include "platform/modal_stack.h"
+#include "platform/dialogs/modal_stack.h"
 
 namespace testsupport {
 
