@@ -5,8 +5,7 @@
 #include <QPlainTextEdit>
 #include <limits>
 
-#include "platform/dialogs/dialog.h"
-#include "platform/dialogs/dialog_window.h"
+#include "platform/dialogs/typing_rules.h"
 
 namespace platform {
 
@@ -49,23 +48,29 @@ bool IsBlank(QChar c) {
 
 }  // namespace
 
-DataExchange::DataExchange(Dialog& dialog, bool saveAndValidate)
-    : m_bSaveAndValidate(saveAndValidate), dialog_(dialog) {}
+void BoundControls::ForgetAll() {
+    for (const auto& forget : std::exchange(forgets_, {})) {
+        forget();
+    }
+}
+
+DataExchange::DataExchange(ControlById controlById, FailureBox showFailure, BoundControls& bound,
+                           bool saveAndValidate)
+    : m_bSaveAndValidate(saveAndValidate),
+      controlById_(std::move(controlById)),
+      showFailure_(std::move(showFailure)),
+      bound_(bound) {}
 
 QWidget* DataExchange::PrepareControl(int id) {
     if (failed_) {
         return nullptr;
     }
-    lastControl_ = dialog_.GetDlgItem(id);
+    lastControl_ = controlById_(id);
     return lastControl_;
 }
 
-void DataExchange::ForgetOnDestroy(std::function<void()> forget) {
-    dialog_.boundControls_.push_back(std::move(forget));
-}
-
 void DataExchange::Fail(const QString& message, BoxIcon icon) {
-    dialog_.MessageBox(message, icon);
+    showFailure_(message, icon);
     if (lastControl_ != nullptr) {
         lastControl_->setFocus(Qt::OtherFocusReason);
         SelectAll(lastControl_);

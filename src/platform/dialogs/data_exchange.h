@@ -7,6 +7,8 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "platform/dialogs/message_boxes.h"
 
@@ -14,11 +16,26 @@ class QWidget;
 
 namespace platform {
 
-class Dialog;
+// The control members that exchanges attached to the window that exists now;
+// each is forgotten (set to null) when that window is destroyed.
+class BoundControls {
+public:
+    void Add(std::function<void()> forget) { forgets_.push_back(std::move(forget)); }
+    void ForgetAll();
+
+private:
+    std::vector<std::function<void()>> forgets_;
+};
 
 class DataExchange {
 public:
-    DataExchange(Dialog& dialog, bool saveAndValidate);
+    using ControlById = std::function<QWidget*(int id)>;
+    using FailureBox = std::function<void(const QString& message, BoxIcon icon)>;
+
+    // controlById finds the window's controls, showFailure shows the message of
+    // a failed step, and bound keeps the control members attached.
+    DataExchange(ControlById controlById, FailureBox showFailure, BoundControls& bound,
+                 bool saveAndValidate);
 
     const bool m_bSaveAndValidate;
     bool Failed() const { return failed_; }
@@ -28,10 +45,12 @@ public:
     QWidget* LastControl() const { return lastControl_; }
     void Fail(const QString& message, BoxIcon icon);
     // Runs forget when the dialog's window is destroyed.
-    void ForgetOnDestroy(std::function<void()> forget);
+    void ForgetOnDestroy(std::function<void()> forget) { bound_.Add(std::move(forget)); }
 
 private:
-    Dialog& dialog_;
+    ControlById controlById_;
+    FailureBox showFailure_;
+    BoundControls& bound_;
     QWidget* lastControl_ = nullptr;
     bool failed_ = false;
 };

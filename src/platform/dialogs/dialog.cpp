@@ -103,7 +103,7 @@ Dialog::~Dialog() {
 }
 
 void Dialog::CreateFromTemplate(QWidget* owner) {
-    window_ = std::make_unique<DialogWindow>(*this, owner);
+    window_ = std::make_unique<DialogWindow>(static_cast<DialogWindowEvents&>(*this), owner);
     QDialog* w = window_.get();
     Qt::WindowFlags flags = (template_.appWindow ? Qt::Window : Qt::Dialog) | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -234,10 +234,7 @@ bool Dialog::DestroyWindow() {
     }
     OnDestroy();
     services_.timers.KillAll(this);
-    for (const auto& forget : boundControls_) {
-        forget();
-    }
-    boundControls_.clear();
+    boundControls_.ForgetAll();
     controls_.clear();
     menuItems_.clear();
     window_.reset();
@@ -307,7 +304,7 @@ void Dialog::OnSysCommand(unsigned nID) {
     changingState_ = false;
 }
 
-void Dialog::OnWindowStateChanged(bool wasMinimized) {
+void Dialog::OnMinimizedChanged(bool wasMinimized) {
     // A hidden window's state changes come from the program, not the user.
     const bool minimized = window_->isMinimized();
     if (!changingState_ && window_->isVisible() && minimized != wasMinimized) {
@@ -366,7 +363,7 @@ void Dialog::ShowMinimized(unsigned request) {
 }
 
 // A dialog left open over the window comes back on top of it.
-void Dialog::RaiseOpenModal() {
+void Dialog::OnActivated() {
     QWidget* modal = QApplication::activeModalWidget();
     if (modal != nullptr && modal != window_.get() && modal->isVisible()) {
         modal->raise();
@@ -387,6 +384,18 @@ void Dialog::OnControlNotification(int id, int code) {
     if (!IsExchanging()) {
         SendCommand(id, code);
     }
+}
+
+void Dialog::OnEscapeKey() {
+    SendCommand(IDCANCEL);
+}
+
+void Dialog::OnHelpKey() {
+    SendCommand(ID_HELP);
+}
+
+void Dialog::OnCloseRequest() {
+    PostClose();
 }
 
 void Dialog::OnEnterKey() {
@@ -454,7 +463,9 @@ bool Dialog::UpdateData(bool saveAndValidate) {
     if (!window_) {
         return false;
     }
-    DataExchange dx(*this, saveAndValidate);
+    DataExchange dx([this](int id) { return GetDlgItem(id); },
+                    [this](const QString& text, BoxIcon icon) { MessageBox(text, icon); },
+                    boundControls_, saveAndValidate);
     ++exchangeDepth_;
     DoDataExchange(dx);
     --exchangeDepth_;

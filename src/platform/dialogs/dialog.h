@@ -11,8 +11,11 @@
 #include <span>
 #include <vector>
 
+#include "platform/command_target.h"
+#include "platform/dialogs/controls.h"
+#include "platform/dialogs/data_exchange.h"
 #include "platform/dialogs/dialog_template.h"
-#include "platform/notify_icons/notify_icon.h"
+#include "platform/dialogs/dialog_window.h"
 #include "platform/services.h"
 
 class QAction;
@@ -21,13 +24,6 @@ class QDialog;
 class QWidget;
 
 namespace platform {
-
-class DataExchange;
-class DialogWindow;
-
-// Notification codes of a command.
-inline constexpr int BN_CLICKED = 0;
-inline constexpr int EN_CHANGE = 0x300;
 
 // A dialog's help context is this base plus its template's number.
 inline constexpr unsigned kHelpContextBase = 0x20000;
@@ -63,7 +59,7 @@ bool DispatchCommand(T* self, std::span<const MessageMapEntry<T>> map, int id, i
     return false;
 }
 
-class Dialog : public TimerOwner, public CommandTarget {
+class Dialog : public TimerOwner, public CommandTarget, private DialogWindowEvents {
 public:
     Dialog(const DialogTemplate& tpl, PlatformServices& services);
     ~Dialog() override;
@@ -143,27 +139,27 @@ protected:
     virtual void OnDestroy() {}
 
 private:
-    friend class DialogWindow;
-    friend class DataExchange;
-
     void CreateFromTemplate(QWidget* owner);
     int BuildMenu();  // returns the menu bar's height
     void FocusFirstTabStop();
     void ShowMinimized(unsigned request);
-    void RaiseOpenModal();
     void OnTimerFired(unsigned id) override;
     void OnControlNotification(int id, int code);
-    void OnEnterKey();
+    // What the window tells.
+    void OnEscapeKey() override;
+    void OnEnterKey() override;
+    void OnHelpKey() override;
+    void OnCloseRequest() override;
+    void OnActivated() override;
     // The window's minimised state changed under the window manager's hand.
-    void OnWindowStateChanged(bool wasMinimized);
+    void OnMinimizedChanged(bool wasMinimized) override;
 
     const DialogTemplate& template_;
     PlatformServices& services_;
     std::unique_ptr<DialogWindow> window_;
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> menuItems_;
-    // Forget the control members bound to this window when it is destroyed.
-    std::vector<std::function<void()>> boundControls_;
+    BoundControls boundControls_;
     bool shown_ = false;  // the window has been shown by the modal run
     std::vector<std::function<void()>> pendingWhenShown_;  // posted before it was
     QEventLoop* modalLoop_ = nullptr;

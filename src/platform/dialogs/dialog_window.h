@@ -1,21 +1,35 @@
-// The Qt window of a Dialog: forwards the window's key, close and state events
-// to its dialog the way the dialog manager does, and builds controls from a
-// template.
+// The Qt window of a Dialog: tells its dialog of the keys, the close request
+// and the state changes the dialog manager handles, and converts the
+// template's dialog units to pixels.
 #pragma once
 
 #include <QDialog>
-#include <functional>
 
 #include "platform/dialogs/dialog_template.h"
 
 namespace platform {
 
-class Dialog;
+// What a dialog window tells its dialog.
+class DialogWindowEvents {
+public:
+    virtual void OnEscapeKey() = 0;
+    virtual void OnEnterKey() = 0;
+    virtual void OnHelpKey() = 0;  // F1
+    // The close box or Alt+F4: the window stays until the dialog decides.
+    virtual void OnCloseRequest() = 0;
+    // The window became the active one.
+    virtual void OnActivated() = 0;
+    // The window manager changed the window's state; wasMinimized is the old one.
+    virtual void OnMinimizedChanged(bool wasMinimized) = 0;
+
+protected:
+    ~DialogWindowEvents() = default;
+};
 
 class DialogWindow : public QDialog {
     Q_OBJECT
 public:
-    DialogWindow(Dialog& dialog, QWidget* owner);
+    DialogWindow(DialogWindowEvents& events, QWidget* owner);
 
     // Dialog units to pixels for the window's font, widened where the font
     // needs more room than the template planned (see FitTexts).
@@ -34,17 +48,8 @@ private:
     // Pixels a control needs across for its text, beyond the text's own width.
     int TextPadding(ControlKind kind) const;
 
-    Dialog& dialog_;
+    DialogWindowEvents& events_;
     double widthScale_ = 1.0;
 };
-
-// Creates the widget of one control on parent. notify delivers its
-// notifications (button clicks, edit changes) as (id, code).
-QWidget* CreateControl(const ControlTemplate& ctl, QWidget* parent,
-                       const std::function<void(int, int)>& notify);
-
-// Limits how much the user can type into an edit without ever cutting text
-// that the program puts there.
-void SetTypingLimit(QWidget* edit, int maxChars);
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QString>
 
+#include "platform/command_target.h"
 #include "platform/dialogs/dialog_template.h"
 
 namespace platform {
@@ -43,20 +44,6 @@ public:
     // The message's result: nonzero when it was handled.
     virtual long WindowProc(const TrayMessage& message) = 0;
     virtual void OnTrayHostGone() = 0;
-};
-
-// A window that receives commands (the main dialog).
-class CommandTarget {
-public:
-    virtual ~CommandTarget() = default;
-    // Runs the command now; it may delete the caller.
-    virtual void SendCommand(int id, int code = 0) = 0;
-    // Queues the command.
-    virtual void PostCommand(int id) = 0;
-    virtual void SetForegroundWindow() = 0;
-    // The tray icon went away with its host (false), or a host showed it again
-    // (true).
-    virtual void OnTrayIconShown(bool shown) = 0;
 };
 
 // The shell's first version of the notification data.
