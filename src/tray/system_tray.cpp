@@ -94,9 +94,14 @@ long CSystemTray::WindowProc(const TrayMessage& message) {
 // right button opens elsewhere.
 void CSystemTray::OfferHostMenu() {
     const MenuItemTemplate* popup = TrayPopup(m_nid.uID);
-    CommandTarget* target = GetCommandTarget();
-    if (popup != nullptr && target != nullptr) {
-        shell_.SetHostMenu(m_nid, *popup, *target);
+    if (popup != nullptr && GetCommandTarget() != nullptr) {
+        shell_.SetHostMenu(m_nid, *popup);
+    }
+}
+
+void CSystemTray::OnHostMenuChoice(int command) {
+    if (CommandTarget* target = GetCommandTarget()) {
+        target->PostCommand(command);
     }
 }
 

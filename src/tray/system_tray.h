@@ -4,6 +4,7 @@
 // hear the icon's callback message and "TaskbarCreated".
 #pragma once
 
+#include "platform/command_target.h"
 #include "platform/notify_icons/notify_icon.h"
 
 class CSystemTray : public platform::NotifyWindow {
@@ -25,6 +26,8 @@ public:
     virtual long OnTrayIconNotify(unsigned nIconId, unsigned nMouseMessage);
     long OnTaskbarCreated();
     void OnTrayHostGone() override;
+    // A choice from the menu a host showed goes to the target as the popup's does.
+    void OnHostMenuChoice(int command) override;
 
     // Whether the icon is out of the tray, whether there is none to delete, and
     // whether a restart of the tray host adds it again.

@@ -131,18 +131,17 @@ int FakeNotifyIcons::TrackPopupMenu(const platform::MenuItemTemplate& popup, QPo
     return popupChoice;
 }
 
-void FakeNotifyIcons::SetHostMenu(const platform::NotifyIconData&,
-                                  const platform::MenuItemTemplate& popup,
-                                  platform::CommandTarget& owner) {
+void FakeNotifyIcons::SetHostMenu(const platform::NotifyIconData& data,
+                                  const platform::MenuItemTemplate& popup) {
     hostMenu.clear();
     for (const auto& item : popup.items) {
         hostMenu << QString::fromUtf8(item.text);
     }
-    hostMenuOwner = &owner;
+    hostMenuWindow = data.hWnd;
 }
 
 void FakeNotifyIcons::ChooseFromHostMenu(int command) {
-    hostMenuOwner->PostCommand(command);
+    hostMenuWindow->OnHostMenuChoice(command);
 }
 
 void FakeNotifyIcons::LoseTaskbar() {

@@ -89,8 +89,8 @@ public:
     bool Delete(const platform::NotifyIconData& data) override;
     QPoint CursorPos() const override { return cursor; }
     int TrackPopupMenu(const platform::MenuItemTemplate& popup, QPoint at) override;
-    void SetHostMenu(const platform::NotifyIconData&, const platform::MenuItemTemplate& popup,
-                     platform::CommandTarget& owner) override;
+    void SetHostMenu(const platform::NotifyIconData& data,
+                     const platform::MenuItemTemplate& popup) override;
 
     // The user acts on the icon shown last; returns the callback's result.
     long Mouse(unsigned mouseMessage);
@@ -113,7 +113,7 @@ public:
     std::vector<QPoint> popupPositions;
     std::optional<platform::NotifyIconData> shown;
     QStringList hostMenu;
-    platform::CommandTarget* hostMenuOwner = nullptr;
+    platform::NotifyWindow* hostMenuWindow = nullptr;
 };
 
 class FixedClock : public platform::Clock {

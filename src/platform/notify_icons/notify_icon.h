@@ -7,7 +7,6 @@
 #include <QPoint>
 #include <QString>
 
-#include "platform/command_target.h"
 #include "platform/dialogs/dialog_template.h"
 
 namespace platform {
@@ -44,6 +43,8 @@ public:
     // The message's result: nonzero when it was handled.
     virtual long WindowProc(const TrayMessage& message) = 0;
     virtual void OnTrayHostGone() = 0;
+    // The user chose an item of the menu that the host showed for the icon.
+    virtual void OnHostMenuChoice(int command) = 0;
 };
 
 // The shell's first version of the notification data.
@@ -71,10 +72,10 @@ public:
     // Shows the popup at a screen position; the chosen item's command, or 0.
     virtual int TrackPopupMenu(const MenuItemTemplate& popup, QPoint at) = 0;
     // The menu that hosts which show an icon's menu themselves (D-Bus trays)
-    // offer for the icon; a choice is posted to owner as a command. Set before
-    // the add; a host where the program pops up its own menu never shows it.
-    virtual void SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup,
-                             CommandTarget& owner) = 0;
+    // offer for the icon; a choice reaches the icon's window (OnHostMenuChoice).
+    // Set before the add; a host where the program pops up its own menu never
+    // shows it.
+    virtual void SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup) = 0;
 };
 
 }  // namespace platform

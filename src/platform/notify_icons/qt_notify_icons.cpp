@@ -181,13 +181,12 @@ bool QtNotifyIcons::ShowOnDBusHost(Icon& icon, const NotifyIconData& data) {
         Discard(icon);
     }
     if (icon.dbus == nullptr) {
-        CommandTarget* owner = icon.menuOwner;
         StatusNotifierItem::Handlers handlers{
             Notifier(data, WM_LBUTTONDBLCLK), Notifier(data, WM_RBUTTONUP),
-            [owner](int command) { owner->PostCommand(command); }};
+            [window = data.hWnd](int command) { window->OnHostMenuChoice(command); }};
         icon.dbus =
             new StatusNotifierItem(bus_, QCoreApplication::applicationName(), std::move(handlers));
-        if (owner != nullptr) {
+        if (!icon.hostMenu.empty()) {
             icon.dbus->SetMenu(icon.hostMenu);
         }
     }
@@ -262,14 +261,12 @@ bool QtNotifyIcons::Delete(const NotifyIconData& data) {
     return true;
 }
 
-void QtNotifyIcons::SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup,
-                                CommandTarget& owner) {
+void QtNotifyIcons::SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup) {
     Icon& icon = icons_[{data.hWnd, data.uID}];
     icon.hostMenu.clear();
     for (const auto& item : popup.items) {
         icon.hostMenu.push_back({QString::fromUtf8(item.text), item.command, !item.grayed});
     }
-    icon.menuOwner = &owner;
 }
 
 QPoint QtNotifyIcons::CursorPos() const {

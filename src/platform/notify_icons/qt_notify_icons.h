@@ -45,16 +45,14 @@ public:
     bool Delete(const NotifyIconData& data) override;
     QPoint CursorPos() const override;
     int TrackPopupMenu(const MenuItemTemplate& popup, QPoint at) override;
-    void SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup,
-                     CommandTarget& owner) override;
+    void SetHostMenu(const NotifyIconData& data, const MenuItemTemplate& popup) override;
 
 private:
     // One icon, on at most one kind of host at a time.
     struct Icon {
         QSystemTrayIcon* xembed = nullptr;
         StatusNotifierItem* dbus = nullptr;
-        std::vector<SniMenuEntry> hostMenu;
-        CommandTarget* menuOwner = nullptr;
+        std::vector<SniMenuEntry> hostMenu;  // empty: the host is offered no menu
     };
     using Key = std::pair<NotifyWindow*, unsigned>;
 
