@@ -13,8 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/notify_icons/host_watch.h"
 #include "platform/notify_icons/notify_icon.h"
-#include "platform/notify_icons/status_notifier.h"
+#include "platform/notify_icons/status_notifier_item.h"
 
 class QScreen;
 class QSystemTrayIcon;
