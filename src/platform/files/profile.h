@@ -1,18 +1,10 @@
 // INI ("profile") file access with the observable behaviour the program relies
 // on from the classic profile functions.
 //
-// Reading: section and key names match regardless of case and of blanks around
-// them; blanks around a value are dropped and one pair of matching outer
-// quotes ('...' or "...") is removed; lines starting with ';' are comments; CR LF,
-// LF and CR line ends all read; a UTF-8 byte-order mark is skipped. The first
-// matching section and key win. A missing file, section or key gives the
-// default; a key with an empty value gives an empty text.
+// The text is read and edited as ini_text.h describes. A missing file gives
+// every key its default.
 //
-// Writing: an existing key keeps its place and spelling and gets the new value;
-// a missing key goes after the last non-blank line of its section; a missing
-// section is appended at the end of the file. Every other byte stays as it was,
-// and new lines take the line-end style of the file's first line (LF for a new
-// file). The file is replaced atomically (a temporary file with an unpredictable
+// The file is replaced atomically (a temporary file with an unpredictable
 // name in the same folder, fsync, rename); a symbolic link is followed and kept.
 // The file may hold a password, so it is always left readable and writable by
 // its owner only (0600 when new, else the owner's bits of its mode), from the
