@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/updater_dlg.h"
+#include "platform/dialogs/busy_cursor.h"
 #include "platform/files/crt.h"
 #include "platform/files/profile.h"
 #include "res/resource_ids.h"

@@ -68,6 +68,39 @@ QWidget* CreateStatic(const ControlTemplate& ctl, QWidget* parent) {
     return label;
 }
 
+bool IsInputControl(const ControlTemplate& ctl) {
+    return ctl.kind == ControlKind::Edit || ctl.kind == ControlKind::CheckBox;
+}
+
+// The static text left of a control on the same row names it, as a screen
+// reader would read the form; without one, the nearest text above it.
+const ControlTemplate* LabelFor(const DialogTemplate& tpl, const ControlTemplate& ctl) {
+    const ControlTemplate* left = nullptr;
+    const ControlTemplate* above = nullptr;
+    for (const auto& other : tpl.controls) {
+        if (other.kind != ControlKind::Static) {
+            continue;
+        }
+        const bool sameRow = other.y < ctl.y + ctl.cy && ctl.y < other.y + other.cy;
+        const bool sameColumn = other.x < ctl.x + ctl.cx && ctl.x < other.x + other.cx;
+        if (sameRow && other.x < ctl.x && (left == nullptr || other.x > left->x)) {
+            left = &other;
+        }
+        if (sameColumn && other.y + other.cy <= ctl.y && (above == nullptr || other.y > above->y)) {
+            above = &other;
+        }
+    }
+    return left != nullptr ? left : above;
+}
+
+QString AccessibleName(const char* text) {
+    QString name = QString::fromUtf8(text).remove('&');
+    if (name.endsWith(':')) {
+        name.chop(1);
+    }
+    return name;
+}
+
 }  // namespace
 
 QWidget* CreateControl(const ControlTemplate& ctl, QWidget* parent,
@@ -89,6 +122,25 @@ QWidget* CreateControl(const ControlTemplate& ctl, QWidget* parent,
     w->setFocusPolicy((ctl.style & kTabStop) ? Qt::StrongFocus : Qt::NoFocus);
     w->setEnabled(!(ctl.style & kDisabled));
     return w;
+}
+
+// Accessible names: an icon's own, a control's text without its mnemonic, and
+// for an input control without text the label that names it (which also
+// becomes the label's buddy, so its mnemonic reaches the control).
+void NameControls(const DialogTemplate& tpl,
+                  const std::map<const ControlTemplate*, QWidget*>& created) {
+    for (const auto& ctl : tpl.controls) {
+        created.at(&ctl)->setAccessibleName(ctl.kind == ControlKind::Icon
+                                                ? QString::fromUtf8(ctl.iconName)
+                                                : AccessibleName(ctl.text));
+    }
+    for (const auto& ctl : tpl.controls) {
+        const ControlTemplate* label = IsInputControl(ctl) ? LabelFor(tpl, ctl) : nullptr;
+        if (label != nullptr && *ctl.text == '\0') {
+            created.at(&ctl)->setAccessibleName(AccessibleName(label->text));
+            static_cast<QLabel*>(created.at(label))->setBuddy(created.at(&ctl));
+        }
+    }
 }
 
 }  // namespace platform

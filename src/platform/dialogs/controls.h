@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 
 #include "platform/dialogs/dialog_template.h"
 
@@ -18,5 +19,10 @@ inline constexpr int EN_CHANGE = 0x300;
 // notifications (button clicks, edit changes) as (id, code).
 QWidget* CreateControl(const ControlTemplate& ctl, QWidget* parent,
                        const std::function<void(int, int)>& notify);
+
+// Gives the created widgets (by their templates) the names a screen reader
+// reads for them.
+void NameControls(const DialogTemplate& tpl,
+                  const std::map<const ControlTemplate*, QWidget*>& created);
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -11,88 +10,12 @@
 #include <QWindow>
 #include <utility>
 
-#include <xcb/xcb.h>
-
 #include "platform/dialogs/data_exchange.h"
 #include "platform/dialogs/dialog_window.h"
 #include "platform/dialogs/modal_stack.h"
 #include "platform/session/help.h"
 
 namespace platform {
-
-namespace {
-
-// Calls then once, on the loop's next turn after the window system first
-// reports the window exposed (mapped by the window manager), or after a
-// second if it never does (a window on another desktop).
-class ExposeWatch : public QObject {
-public:
-    ExposeWatch(QWidget* widget, std::function<void()> then)
-        : QObject(widget), widget_(widget), then_(std::move(then)) {
-        QTimer::singleShot(kMaxWaitMs, this, [this] { Fire(); });
-        if (widget->windowHandle() != nullptr) {
-            widget->windowHandle()->installEventFilter(this);
-        }
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
-            Fire();
-        }
-        return false;
-    }
-
-private:
-    static constexpr int kMaxWaitMs = 1000;
-    void Fire() {
-        if (then_) {
-            QTimer::singleShot(0, widget_, std::exchange(then_, nullptr));
-            deleteLater();
-        }
-    }
-    QWidget* widget_;
-    std::function<void()> then_;
-};
-
-void WhenExposed(QWidget* widget, std::function<void()> then) {
-    new ExposeWatch(widget, std::move(then));
-}
-
-bool IsInputControl(const ControlTemplate& ctl) {
-    return ctl.kind == ControlKind::Edit || ctl.kind == ControlKind::CheckBox;
-}
-
-// The static text left of a control on the same row names it, as a screen
-// reader would read the form; without one, the nearest text above it.
-const ControlTemplate* LabelFor(const DialogTemplate& tpl, const ControlTemplate& ctl) {
-    const ControlTemplate* left = nullptr;
-    const ControlTemplate* above = nullptr;
-    for (const auto& other : tpl.controls) {
-        if (other.kind != ControlKind::Static) {
-            continue;
-        }
-        const bool sameRow = other.y < ctl.y + ctl.cy && ctl.y < other.y + other.cy;
-        const bool sameColumn = other.x < ctl.x + ctl.cx && ctl.x < other.x + other.cx;
-        if (sameRow && other.x < ctl.x && (left == nullptr || other.x > left->x)) {
-            left = &other;
-        }
-        if (sameColumn && other.y + other.cy <= ctl.y && (above == nullptr || other.y > above->y)) {
-            above = &other;
-        }
-    }
-    return left != nullptr ? left : above;
-}
-
-QString AccessibleName(const char* text) {
-    QString name = QString::fromUtf8(text).remove('&');
-    if (name.endsWith(':')) {
-        name.chop(1);
-    }
-    return name;
-}
-
-}  // namespace
 
 Dialog::Dialog(const DialogTemplate& tpl, PlatformServices& services)
     : template_(tpl), services_(services) {}
@@ -126,21 +49,13 @@ void Dialog::CreateFromTemplate(QWidget* owner) {
         QWidget* widget = CreateControl(ctl, w, notify);
         widget->setGeometry(
             window_->DialogUnitsToPixels(ctl.x, ctl.y, ctl.cx, ctl.cy).translated(0, menuHeight));
-        widget->setAccessibleName(ctl.kind == ControlKind::Icon ? QString::fromUtf8(ctl.iconName)
-                                                                : AccessibleName(ctl.text));
         created[&ctl] = widget;
         if (ctl.id != -1) {
             widget->setObjectName(QString::number(ctl.id));
             controls_[ctl.id] = widget;
         }
     }
-    for (const auto& ctl : template_.controls) {
-        const ControlTemplate* label = IsInputControl(ctl) ? LabelFor(template_, ctl) : nullptr;
-        if (label != nullptr && *ctl.text == '\0') {
-            created[&ctl]->setAccessibleName(AccessibleName(label->text));
-            static_cast<QLabel*>(created[label])->setBuddy(created[&ctl]);
-        }
-    }
+    NameControls(template_, created);
     QRect client = window_->DialogUnitsToPixels(0, 0, template_.cx, template_.cy);
     w->setFixedSize(client.width(), client.height() + menuHeight);
 }
@@ -173,10 +88,8 @@ int Dialog::DoModal(QWidget* owner) {
         return IDCANCEL;  // the program is ending: nothing new opens
     }
     ModalScope modal([this] { EndDialog(IDCANCEL); });
-    ended_ = false;
+    life_.Open();
     result_ = 0;
-    shown_ = false;
-    pendingWhenShown_.clear();
     CreateFromTemplate(owner);
     // A dialog over a window blocks that window only, so the tray icon still
     // answers while it is open; the application's own window blocks nothing.
@@ -188,11 +101,11 @@ int Dialog::DoModal(QWidget* owner) {
     }
     // The dialog's own loop, not QDialog::exec: hiding the window to the tray
     // must not end it.
-    if (!ended_) {
+    if (!life_.HasEnded()) {
         window_->show();
+        life_.Show();
         WhenExposed(window_.get(), [this] {
-            shown_ = true;
-            for (auto& work : std::exchange(pendingWhenShown_, {})) {
+            for (auto& work : life_.Exposed()) {
                 PostWhenShown(std::move(work));
             }
         });
@@ -216,7 +129,7 @@ void Dialog::FocusFirstTabStop() {
 }
 
 void Dialog::EndDialog(int result) {
-    ended_ = true;
+    life_.End();
     result_ = result;
     if (modalLoop_ != nullptr) {
         modalLoop_->exit();
@@ -264,7 +177,7 @@ void Dialog::SetForegroundWindow() {
 // was not just used asks otherwise, but map a window that was withdrawn.
 void Dialog::BringToFront() {
     QDialog* w = window_.get();
-    changingState_ = true;
+    WindowLifecycle::ProgramChange change(life_);
     if (w->isMinimized()) {
         w->hide();
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
@@ -272,7 +185,6 @@ void Dialog::BringToFront() {
     w->show();
     w->raise();
     w->activateWindow();
-    changingState_ = false;
 }
 
 // A system command posted before the window first shows waits until the
@@ -284,30 +196,27 @@ void Dialog::PostSysCommand(unsigned nID) {
 }
 
 void Dialog::PostWhenShown(std::function<void()> work) {
-    if (!shown_) {
-        pendingWhenShown_.push_back(std::move(work));
-        return;
+    if (!life_.Defer(work)) {
+        QTimer::singleShot(0, window_.get(), std::move(work));
     }
-    QTimer::singleShot(0, window_.get(), std::move(work));
 }
 
 void Dialog::OnSysCommand(unsigned nID) {
     if (!window_->isVisible()) {
         return;  // a hidden window has no state for the window manager to change
     }
-    changingState_ = true;
+    WindowLifecycle::ProgramChange change(life_);
     if (nID == SC_MINIMIZE && !window_->isMinimized()) {
         window_->showMinimized();
     } else if (nID == SC_RESTORE && window_->isMinimized()) {
         window_->showNormal();
     }
-    changingState_ = false;
 }
 
 void Dialog::OnMinimizedChanged(bool wasMinimized) {
     // A hidden window's state changes come from the program, not the user.
     const bool minimized = window_->isMinimized();
-    if (!changingState_ && window_->isVisible() && minimized != wasMinimized) {
+    if (!life_.ProgramIsChanging() && window_->isVisible() && minimized != wasMinimized) {
         OnSysCommand(minimized ? SC_MINIMIZE : SC_RESTORE);
     }
 }
@@ -317,16 +226,15 @@ void Dialog::OnMinimizedChanged(bool wasMinimized) {
 // it normally when it comes back.
 void Dialog::ShowWindow(int nCmdShow) {
     QDialog* w = window_.get();
-    const unsigned request = ++visibilityRequest_;
+    const unsigned request = life_.NewVisibilityRequest();
     if (nCmdShow == SW_HIDE) {
         QTimer::singleShot(0, w, [this, w, request] {
-            if (request != visibilityRequest_) {
+            if (!life_.IsLatest(request)) {
                 return;
             }
-            changingState_ = true;
+            WindowLifecycle::ProgramChange change(life_);
             w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
             w->hide();
-            changingState_ = false;
         });
         return;
     }
@@ -334,7 +242,7 @@ void Dialog::ShowWindow(int nCmdShow) {
         ShowMinimized(request);
         return;
     }
-    changingState_ = true;
+    WindowLifecycle::ProgramChange change(life_);
     if (nCmdShow == SW_RESTORE) {
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     }
@@ -343,21 +251,20 @@ void Dialog::ShowWindow(int nCmdShow) {
         w->raise();
         w->activateWindow();
     }
-    changingState_ = false;
 }
 
 // Window managers map a hidden window that asks to be minimised as a normal
 // one: it is shown first and minimised once mapped.
 void Dialog::ShowMinimized(unsigned request) {
     QDialog* w = window_.get();
-    changingState_ = true;
-    w->show();
-    changingState_ = false;
+    {
+        WindowLifecycle::ProgramChange change(life_);
+        w->show();
+    }
     WhenExposed(w, [this, w, request] {
-        if (request == visibilityRequest_ && w->isVisible() && !w->isMinimized()) {
-            changingState_ = true;
+        if (life_.IsLatest(request) && w->isVisible() && !w->isMinimized()) {
+            WindowLifecycle::ProgramChange change(life_);
             w->showMinimized();
-            changingState_ = false;
         }
     });
 }
@@ -528,19 +435,6 @@ void Dialog::MessageBox(const QString& text, BoxIcon icon) {
         return;  // the program is ending: nobody is left to read it
     }
     services_.messageBoxes.Show(window_.get(), text, services_.appName, icon);
-}
-
-BusyCursor::BusyCursor() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // The loop does not run while the work blocks it: the X server must hear
-    // of the cursor now.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        xcb_flush(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
-    }
-}
-
-BusyCursor::~BusyCursor() {
-    QApplication::restoreOverrideCursor();
 }
 
 }  // namespace platform

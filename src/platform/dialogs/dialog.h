@@ -16,6 +16,7 @@
 #include "platform/dialogs/data_exchange.h"
 #include "platform/dialogs/dialog_template.h"
 #include "platform/dialogs/dialog_window.h"
+#include "platform/dialogs/window_lifecycle.h"
 #include "platform/services.h"
 
 class QAction;
@@ -71,7 +72,7 @@ public:
     // DestroyWindow. owner is the window the dialog stays above (may be null).
     int DoModal(QWidget* owner = nullptr);
     void EndDialog(int result);
-    bool HasEnded() const { return ended_; }
+    bool HasEnded() const { return life_.HasEnded(); }
     // Queues a request that ends the modal loop.
     void PostQuitMessage();
 
@@ -160,25 +161,10 @@ private:
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> menuItems_;
     BoundControls boundControls_;
-    bool shown_ = false;  // the window has been shown by the modal run
-    std::vector<std::function<void()>> pendingWhenShown_;  // posted before it was
+    WindowLifecycle life_;
     QEventLoop* modalLoop_ = nullptr;
-    bool ended_ = false;
     int result_ = 0;
     int exchangeDepth_ = 0;
-    bool changingState_ = false;  // the program itself is changing the window's state
-    unsigned visibilityRequest_ =
-        0;  // counts ShowWindow calls, so a late hide can tell it is stale
-};
-
-// Shows the busy cursor over the program's windows while work blocks the
-// event loop (the update exchange).
-class BusyCursor {
-public:
-    BusyCursor();
-    ~BusyCursor();
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 }  // namespace platform

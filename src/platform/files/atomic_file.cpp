@@ -14,8 +14,6 @@
 #include <climits>
 #include <thread>
 
-#include "platform/files/crt.h"
-
 namespace platform {
 namespace {
 
