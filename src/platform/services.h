@@ -1,5 +1,15 @@
 // The platform services a dialog receives: main() wires the real ones, tests
-// wire fakes. Nothing in the program reaches a global instead.
+// wire fakes. Whatever a test replaces or watches comes through here.
+//
+// The one rule for globals: state that belongs to the process rather than to
+// any window may live in a static of the one file that owns it, behind that
+// file's functions, touched from the user-interface thread only (or, for the
+// close signals, from a signal handler, which can reach nothing else). These
+// are: the stack of modal loops (dialogs/modal_stack.cpp), the registered
+// window-message ids (notify_icons/notify_icon.cpp), the D-Bus type
+// registration and item numbering (notify_icons/), the Qt platform chosen
+// before the application exists (session/session_platform.cpp) and the
+// close-signal pipe (session/close_signals.cpp). Nothing else is global.
 #pragma once
 
 #include <QString>

@@ -48,6 +48,8 @@ private:
     platform::CommandTarget* const mainWnd_;
     bool windowCreated_ = false;
 
+    // The record below keeps the Windows names (m_nid, m_b...) that the
+    // tray's documented behaviour is written in; the rest is the project's own.
     platform::NotifyIconData m_nid;
     bool m_bShellSupported = false;
     bool m_bIconHidden = true;

@@ -13,40 +13,46 @@ struct Loop {
 };
 
 // The user-interface thread's loops; only that thread opens them.
-std::vector<Loop>& Loops() {
-    static std::vector<Loop> loops;
-    return loops;
+struct Stack {
+    std::vector<Loop> loops;
+    int nextToken = 0;
+    bool ending = false;
+};
+
+Stack& TheStack() {
+    static Stack stack;
+    return stack;
 }
-int g_nextToken = 0;
-bool g_ending = false;
 
 }  // namespace
 
 int ModalStack::Enter(Closer closer) {
-    Loops().push_back({++g_nextToken, std::move(closer)});
-    return g_nextToken;
+    Stack& stack = TheStack();
+    stack.loops.push_back({++stack.nextToken, std::move(closer)});
+    return stack.nextToken;
 }
 
 void ModalStack::Leave(int token) {
-    auto& loops = Loops();
-    std::erase_if(loops, [token](const Loop& loop) { return loop.token == token; });
-    if (loops.empty()) {
-        g_ending = false;
+    Stack& stack = TheStack();
+    std::erase_if(stack.loops, [token](const Loop& loop) { return loop.token == token; });
+    if (stack.loops.empty()) {
+        stack.ending = false;
     }
 }
 
 void ModalStack::EndNestedLoops() {
-    if (Loops().empty()) {
+    Stack& stack = TheStack();
+    if (stack.loops.empty()) {
         return;
     }
-    g_ending = true;
+    stack.ending = true;
     // Copied: a closer may leave its loop at once.
-    std::vector<Loop> nested(Loops().begin() + 1, Loops().end());
+    std::vector<Loop> nested(stack.loops.begin() + 1, stack.loops.end());
     std::for_each(nested.rbegin(), nested.rend(), [](const Loop& loop) { loop.closer(); });
 }
 
 bool ModalStack::IsEnding() {
-    return g_ending;
+    return TheStack().ending;
 }
 
 }  // namespace platform

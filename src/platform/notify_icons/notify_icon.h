@@ -26,9 +26,6 @@ inline constexpr unsigned NIF_TIP = 4;
 // An identifier shared by everyone who registers the same name (0xC000 on).
 unsigned RegisterWindowMessage(const char* name);
 
-// A window that receives the icon's messages: the callback message and
-// "TaskbarCreated", and hears when the tray host that showed its icon went
-// away.
 // A message to a tray window: its id and, for the icon's callback message,
 // the icon's id and the mouse message.
 struct TrayMessage {
@@ -37,6 +34,9 @@ struct TrayMessage {
     unsigned mouseMessage = 0;
 };
 
+// A window that receives the icon's messages (the callback message and
+// "TaskbarCreated"), hears when the tray host that showed its icon went away,
+// and hears the choices made in a menu the host showed itself.
 class NotifyWindow {
 public:
     virtual ~NotifyWindow() = default;

@@ -33,11 +33,18 @@ std::string ChooseQtPlatform(const SessionEnvironment& session) {
 }
 
 namespace {
-std::string choice;  // what ArgumentsWithQtPlatformChoice chose
+
+// What ArgumentsWithQtPlatformChoice chose, for the report once Qt runs.
+std::string& Choice() {
+    static std::string choice;
+    return choice;
+}
+
 }  // namespace
 
 std::vector<char*> ArgumentsWithQtPlatformChoice(int argc, char** argv) {
     static std::string option = "-platform";
+    std::string& choice = Choice();
     choice = ChooseQtPlatform(ReadSessionEnvironment());
     std::vector<char*> arguments(argv, argv + argc);
     if (!choice.empty()) {
@@ -49,9 +56,9 @@ std::vector<char*> ArgumentsWithQtPlatformChoice(int argc, char** argv) {
 
 void ReportQtPlatform() {
     qCInfo(lcPlatform).noquote() << "Qt platform:" << QGuiApplication::platformName()
-                                 << (choice.empty() ? "(Qt's own choice)"
-                                                    : "(X11 through XWayland: Wayland does not "
-                                                      "tell a program its window was minimised)");
+                                 << (Choice().empty() ? "(Qt's own choice)"
+                                                      : "(X11 through XWayland: Wayland does not "
+                                                        "tell a program its window was minimised)");
 }
 
 }  // namespace platform
