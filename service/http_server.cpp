@@ -81,13 +81,19 @@ std::string Serialize(const HttpResponse& r, bool withBody, bool keepAlive) {
     return withBody ? out + r.body : out;
 }
 
+// An IPv4 client of a socket listening on [::] arrives as ::ffff:a.b.c.d; it is
+// told and recorded as the IPv4 address it is.
 std::string PeerText(const sockaddr_storage& addr) {
     char text[INET6_ADDRSTRLEN] = "";
     if (addr.ss_family == AF_INET) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
     } else if (addr.ss_family == AF_INET6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr, text,
-                  sizeof text);
+        const in6_addr& v6 = reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+            inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text);
+        } else {
+            inet_ntop(AF_INET6, &v6, text, sizeof text);
+        }
     }
     return text;
 }

@@ -318,6 +318,25 @@ TEST(ServiceHttpTest, AnAddressThatKeepsGuessingIsRefusedAndNoOneElse) {
     EXPECT_EQ(status, 200);
 }
 
+// Listening on [::], an IPv4 client is answered and recorded by its IPv4
+// address, not as ::ffff:127.0.0.1.
+TEST(ServiceHttpTest, IPv4ClientsOfAnIPv6ListenerAreToldTheirIPv4Address) {
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    AddAccount(db, "joe", "pw");
+    ServiceProcess service(db, 0, "[::]");
+    if (!service.Ready()) {
+        GTEST_SKIP() << "no IPv6 on this machine: " << service.Log();
+    }
+    EXPECT_EQ(
+        HttpClient().Get("http://" + service.HostPort() + "/process.php?login=joe&password=pw"),
+        "100127.0.0.1");
+    const std::string list = RunServiceCommand(db, "user list").output;
+    EXPECT_NE(list.find(" 127.0.0.1 "), std::string::npos) << list;
+    EXPECT_NE(service.Log().find(" 127.0.0.1 GET /process.php"), std::string::npos)
+        << service.Log();
+}
+
 TEST(ServiceHttpTest, TakenPortIsReportedClearly) {
     TempDir dir;
     ServiceProcess first(dir.File("a.db"));

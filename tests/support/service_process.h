@@ -21,8 +21,10 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
 
 class ServiceProcess {
 public:
-    // Starts "serve" on 127.0.0.1 and a free port (or the given one).
-    explicit ServiceProcess(const std::string& db, int port = 0);
+    // Starts "serve" on listenHost (127.0.0.1 unless given) and a free port
+    // (or the given one).
+    explicit ServiceProcess(const std::string& db, int port = 0,
+                            const std::string& listenHost = "127.0.0.1");
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
