@@ -165,10 +165,16 @@ bool AccountStore::Remove(const std::string& name) {
     return Execute("DELETE FROM accounts WHERE name = ?1", {name}) > 0;
 }
 
-bool AccountStore::RecordUpdate(const std::string& name, const std::string& address,
-                                std::int64_t when) {
-    return Execute("UPDATE accounts SET last_address = ?2, last_update = ?3 WHERE name = ?1",
-                   {name, address, std::to_string(when)}) > 0;
+AccountStore::Recording AccountStore::RecordUpdate(const std::string& name,
+                                                   const std::string& provedHash,
+                                                   const std::string& address, std::int64_t when) {
+    const int changed = Execute(
+        "UPDATE accounts SET last_address = ?2, last_update = ?3"
+        " WHERE name = ?1 AND password_hash = ?4 AND banned = 0",
+        {name, address, std::to_string(when), provedHash});
+    return changed > 0    ? Recording::Recorded
+           : changed == 0 ? Recording::AccountChanged
+                          : Recording::Failed;
 }
 
 }  // namespace service

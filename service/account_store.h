@@ -44,7 +44,15 @@ public:
     bool SetPasswordHash(const std::string& name, const std::string& passwordHash);
     bool SetBanned(const std::string& name, bool banned);
     bool Remove(const std::string& name);
-    bool RecordUpdate(const std::string& name, const std::string& address, std::int64_t when);
+
+    enum class Recording { Recorded, AccountChanged, Failed };
+    // Records an update for an account whose password was proved against
+    // provedHash, in the same step that checks the account still exists, is
+    // not banned and still has that hash: a user command run meanwhile (by
+    // any process) is never overruled. AccountChanged when it no longer
+    // qualifies; Failed when the database refused the write.
+    Recording RecordUpdate(const std::string& name, const std::string& provedHash,
+                           const std::string& address, std::int64_t when);
 
     static constexpr int kSchemaVersion = 1;
 

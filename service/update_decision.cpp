@@ -7,23 +7,43 @@ UpdateReply Refuse(ReplyCode code) {
     return {code, std::to_string(code)};
 }
 
-// A proved password: a banned account is told so, anyone else's address is
-// recorded, and never acknowledged when it was not stored.
-UpdateReply Conclude(AccountStore& store, const Account& account, const std::string& peerAddress,
-                     std::int64_t now) {
-    if (account.banned) {
-        return Refuse(kBanned);
-    }
-    if (!store.RecordUpdate(account.name, peerAddress, now)) {
-        return {kNotStored, ""};
-    }
-    return {kUpdated, std::to_string(kUpdated) + peerAddress};
-}
-
 UpdateReply Fail(PasswordCheck& check, ReplyCode code, const std::string& peerAddress,
                  std::int64_t now) {
     check.Failed(peerAddress, now);
     return Refuse(code);
+}
+
+// The account changed after its password was proved (user passwd, ban or
+// remove while the verification waited): the reply is the one the account as
+// it now stands gives, and nothing is recorded.
+UpdateReply AsItNowStands(AccountStore& store, PasswordCheck& check, const Account& proved,
+                          const std::string& peerAddress, std::int64_t now) {
+    const std::optional<Account> current = store.Find(proved.name);
+    if (!current) {
+        return Fail(check, kUnknownLogin, peerAddress, now);
+    }
+    if (current->passwordHash != proved.passwordHash) {
+        return Fail(check, kWrongPassword, peerAddress, now);
+    }
+    return current->banned ? Refuse(kBanned) : UpdateReply{kNotStored, ""};
+}
+
+// A proved password: a banned account is told so, anyone else's address is
+// recorded, and never acknowledged when it was not stored.
+UpdateReply Conclude(AccountStore& store, PasswordCheck& check, const Account& account,
+                     const std::string& peerAddress, std::int64_t now) {
+    if (account.banned) {
+        return Refuse(kBanned);
+    }
+    switch (store.RecordUpdate(account.name, account.passwordHash, peerAddress, now)) {
+        case AccountStore::Recording::Recorded:
+            return {kUpdated, std::to_string(kUpdated) + peerAddress};
+        case AccountStore::Recording::AccountChanged:
+            return AsItNowStands(store, check, account, peerAddress, now);
+        case AccountStore::Recording::Failed:
+            break;
+    }
+    return {kNotStored, ""};
 }
 
 }  // namespace
@@ -47,7 +67,7 @@ UpdateStep BeginUpdate(AccountStore& store, PasswordCheck& check, const std::str
         return {Fail(check, kWrongPassword, peerAddress, now), {}};
     }
     if (check.Recalls(login, password, account->passwordHash, now)) {
-        return {Conclude(store, *account, peerAddress, now), {}};
+        return {Conclude(store, check, *account, peerAddress, now), {}};
     }
     return {std::nullopt, std::move(*account)};
 }
@@ -58,7 +78,7 @@ UpdateReply FinishUpdate(AccountStore& store, PasswordCheck& check, const Accoun
     if (!check.Verify(account.name, password, account.passwordHash, now)) {
         return Fail(check, kWrongPassword, peerAddress, now);
     }
-    return Conclude(store, account, peerAddress, now);
+    return Conclude(store, check, account, peerAddress, now);
 }
 
 UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,

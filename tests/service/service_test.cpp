@@ -207,6 +207,37 @@ TEST_F(ServiceTest, ARememberedPasswordIsForgottenWhenItIsChanged) {
     EXPECT_EQ(AnswerUpdate(*store, check, "joe", "new", "10.0.0.1", 1005).code, kUnknownLogin);
 }
 
+// A verification that was waiting when a user command changed the account
+// is judged against the account as it now stands, and records nothing: a new
+// password (also after remove and add again) makes the old one wrong, a ban
+// is told, a removed account is unknown.
+TEST_F(ServiceTest, AUserCommandRunWhileAVerificationWaitsIsNeverOverruled) {
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> commands;  // with their input
+        std::string reply;
+    };
+    const std::string add = "--hash-strength minimum user add joe";
+    const Case cases[] = {
+        {{{"--hash-strength minimum user passwd joe", "new\n"}}, "102"},
+        {{{"user ban joe", ""}}, "103"},
+        {{{"user remove joe", ""}}, "101"},
+        {{{"user remove joe", ""}, {add, "old\n"}}, "102"},
+    };
+    for (const Case& c : cases) {
+        store->Remove("joe");
+        Add("joe", "old");
+        UpdateStep step = BeginUpdate(*store, check, "joe", "old", "10.0.0.1", 1000);
+        ASSERT_FALSE(step.reply) << "the password must still need its verification";
+        for (const auto& [command, input] : c.commands) {
+            ASSERT_EQ(testsupport::RunServiceCommand(path, command, input).status, 0) << command;
+        }
+        EXPECT_EQ(FinishUpdate(*store, check, step.account, "old", "10.0.0.1", 1000).body, c.reply)
+            << c.commands.back().first;
+        const std::optional<Account> joe = store->Find("joe");
+        EXPECT_TRUE(!joe || joe->lastAddress.empty()) << "nothing may be recorded";
+    }
+}
+
 // What each head amounts to, decided from the head alone and never by
 // buffering more than one head's worth.
 TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
