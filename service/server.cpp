@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <ostream>
 
 #include "service/http_server.h"
+#include "service/log_writer.h"
 #include "service/update_decision.h"
 #include "service/work_pool.h"
 
@@ -166,30 +168,49 @@ account with the address and time of its last update.</p>
 )";
 }
 
-int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log) {
-    BlockStopSignals();  // before the pools start their threads
+int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out) {
+    BlockStopSignals();  // before the pools and the log start their threads
+    // A log reader that goes away (a closed pipe) must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
 
+    LogWriter log(out);
+    RefusalSummary refusals;
     Updates updates(store);
     HttpServer server(
         [&updates](const HttpRequest& req, const std::string& peer, HttpServer::Reply reply) {
             return Route(updates, req, peer, std::move(reply));
         },
-        [&log](const std::string& peer, const HttpRequest* req, const HttpResponse& res) {
-            log << LogLine(peer, req, res) << std::flush;
+        [&log, &refusals](const std::string& peer, const HttpRequest* req,
+                          const HttpResponse& res) {
+            const std::int64_t now = Now();
+            std::string lines = refusals.Over(now);
+            std::string before;
+            if (res.status != kTooManyFailures || refusals.Log(peer, now, before)) {
+                lines += before + LogLine(peer, req, res);
+            }
+            log.Write(std::move(lines));
         });
+    const std::string where = address.host + ":" + std::to_string(address.port);
     std::string error;
     if (!server.Listen(address.host, address.port, error)) {
-        log << "kestrome-service: cannot listen on " << address.host << ":" << address.port << " ("
-            << error << "; is the port taken by another program?)" << std::endl;
+        log.Write("kestrome-service: cannot listen on " + where + " (" + error +
+                  "; is the port taken by another program?)\n");
         return 1;
     }
-    log << "kestrome-service: listening on " << address.host << ":" << address.port << std::endl;
+    log.Write("kestrome-service: listening on " + where + "\n");
     const int received = server.Run();
-    log << "kestrome-service: stopping on signal " << received << std::endl;
+    log.Write(refusals.Over(Now(), true));
+    log.Write("kestrome-service: stopping on signal " + std::to_string(received) + "\n");
     // Work under way is given a moment; a write cut short by the exit is rolled
     // back by the database's journal, so nothing is corrupted.
-    if (!updates.Stop(std::chrono::milliseconds(1500))) {
-        log << "kestrome-service: stopped with requests still being answered" << std::endl;
+    // The process ends at once where a stalled log reader would hold it: a
+    // normal exit waits for the standard error stream, which the log's writer
+    // holds while its write blocks.
+    const bool finished = updates.Stop(std::chrono::milliseconds(1500));
+    if (!finished) {
+        log.Write("kestrome-service: stopped with requests still being answered\n");
+    }
+    if (!log.Flush() || !finished) {
         std::_Exit(0);
     }
     return 0;

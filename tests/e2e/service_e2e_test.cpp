@@ -2,6 +2,7 @@
 // service under load from many clients at once.
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -335,6 +336,61 @@ TEST(ServiceHttpTest, IPv4ClientsOfAnIPv6ListenerAreToldTheirIPv4Address) {
     EXPECT_NE(list.find(" 127.0.0.1 "), std::string::npos) << list;
     EXPECT_NE(service.Log().find(" 127.0.0.1 GET /process.php"), std::string::npos)
         << service.Log();
+}
+
+// Refusals of an address that keeps guessing are logged once a minute, with a
+// count of the others, so a flood of them cannot fill the log.
+TEST(ServiceHttpTest, RepeatedRefusalsAreSummedUpInTheLog) {
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    AddAccount(db, "joe", "pw");
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready());
+    const std::string update = "http://" + service.HostPort() + "/process.php?login=joe&password=";
+    HttpClient guesser("127.0.3.1");
+    for (int i = 0; i < service::PasswordCheck::Limits{}.maxFailures + 50; ++i) {
+        guesser.Get(update + "guess");
+    }
+    ASSERT_EQ(service.Stop(), 0);
+    const std::string log = service.Log();
+    const std::string refused = "login=\"joe\" status=429";
+    EXPECT_EQ(log.find(refused), log.rfind(refused)) << "one line, not fifty: " << log;
+    EXPECT_NE(log.find(refused), std::string::npos) << log;
+    EXPECT_NE(log.find("127.0.3.1 49 more requests refused status=429 within a minute"),
+              std::string::npos)
+        << log;
+}
+
+// With standard error a pipe nobody reads, every request is still answered:
+// log lines are dropped and counted, told once the pipe is read again.
+TEST(ServiceHttpTest, AStalledLogReaderStopsNothing) {
+    TempDir dir;
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", pipeFds[1]);
+    close(pipeFds[1]);
+    ASSERT_TRUE(service.Ready());
+    HttpClient client;
+    for (int i = 0; i < 8000; ++i) {
+        ASSERT_TRUE(client.Get("http://" + service.HostPort() + "/")) << "request " << i;
+    }
+    std::string log;
+    char buf[65536];
+    for (int waits = 0; waits < 100 && log.find("log lines dropped") == std::string::npos;) {
+        pollfd p{pipeFds[0], POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            ++waits;
+            continue;
+        }
+        const ssize_t n = read(pipeFds[0], buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        log.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_NE(log.find("log lines dropped"), std::string::npos);
+    EXPECT_EQ(service.Stop(), 0) << "the pipe is full again: stopping must not wait for it";
+    close(pipeFds[0]);
 }
 
 TEST(ServiceHttpTest, TakenPortIsReportedClearly) {

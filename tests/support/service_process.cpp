@@ -64,11 +64,13 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
     RunServiceCommand(db, "--hash-strength minimum user add '" + name + "'", password + "\n");
 }
 
-ServiceProcess::ServiceProcess(const std::string& db, int port, const std::string& listenHost)
+ServiceProcess::ServiceProcess(const std::string& db, int port, const std::string& listenHost,
+                               int logFd)
     : port_(port != 0 ? port : FreeLoopbackPort()), logPath_(db + ".log") {
     pid_ = fork();
     if (pid_ == 0) {
-        int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int log =
+            logFd >= 0 ? logFd : open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(log, STDERR_FILENO);
         const std::string listen = listenHost + ":" + std::to_string(port_);
         execl(KESTROME_SERVICE_BIN, "kestrome-service", "serve", "--listen", listen.c_str(), "--db",

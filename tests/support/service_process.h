@@ -22,9 +22,10 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
 class ServiceProcess {
 public:
     // Starts "serve" on listenHost (127.0.0.1 unless given) and a free port
-    // (or the given one).
+    // (or the given one), its standard error going to the log file or, when
+    // given, to logFd.
     explicit ServiceProcess(const std::string& db, int port = 0,
-                            const std::string& listenHost = "127.0.0.1");
+                            const std::string& listenHost = "127.0.0.1", int logFd = -1);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;

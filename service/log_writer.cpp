@@ -1,0 +1,133 @@
+#include "service/log_writer.h"
+
+#include <ostream>
+#include <thread>
+#include <utility>
+
+namespace service {
+
+struct LogWriter::Shared {
+    std::ostream& out;
+    std::size_t maxQueuedBytes;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable drained;
+    std::deque<std::string> lines;
+    std::size_t queuedBytes = 0;
+    std::uint64_t dropped = 0;
+    bool writing = false;
+    bool stopping = false;
+
+    // The writing thread: takes what is queued, writes it outside the lock.
+    void Run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return stopping || !lines.empty(); });
+            if (lines.empty()) {
+                return;
+            }
+            std::deque<std::string> batch = std::exchange(lines, {});
+            queuedBytes = 0;
+            const std::uint64_t lost = std::exchange(dropped, 0);
+            writing = true;
+            lock.unlock();
+            WriteBatch(batch, lost);
+            lock.lock();
+            writing = false;
+            drained.notify_all();
+        }
+    }
+
+    void WriteBatch(const std::deque<std::string>& batch, std::uint64_t lost) {
+        std::string text;
+        if (lost > 0) {
+            text = "kestrome-service: " + std::to_string(lost) + " log lines dropped\n";
+        }
+        for (const std::string& line : batch) {
+            text += line;
+        }
+        out << text << std::flush;
+    }
+};
+
+LogWriter::LogWriter(std::ostream& out, std::size_t maxQueuedBytes)
+    : shared_(std::make_shared<Shared>(out, maxQueuedBytes)) {
+    std::thread([shared = shared_] { shared->Run(); }).detach();
+}
+
+// A writer stuck on a reader that never reads again is left behind: it holds
+// its own share of the state, and the process ends around it.
+LogWriter::~LogWriter() {
+    Flush();
+    std::lock_guard lock(shared_->mutex);
+    shared_->stopping = true;
+    shared_->wake.notify_all();
+}
+
+bool LogWriter::Flush() {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->drained.wait_for(lock, std::chrono::seconds(1), [this] {
+        return shared_->lines.empty() && !shared_->writing;
+    });
+}
+
+void LogWriter::Write(std::string lines) {
+    if (lines.empty()) {
+        return;
+    }
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->queuedBytes + lines.size() > shared_->maxQueuedBytes) {
+        ++shared_->dropped;
+        return;
+    }
+    shared_->queuedBytes += lines.size();
+    shared_->lines.push_back(std::move(lines));
+    shared_->wake.notify_one();
+}
+
+std::string RefusalSummary::Summary(const std::string& address, std::uint64_t more) {
+    return more == 0 ? std::string()
+                     : address + " " + std::to_string(more) +
+                           " more requests refused status=429 within a minute\n";
+}
+
+bool RefusalSummary::Log(const std::string& address, std::int64_t now, std::string& before) {
+    std::lock_guard lock(mutex_);
+    auto it = minutes_.find(address);
+    if (it != minutes_.end() && now - it->second.start < kMinute) {
+        ++it->second.more;
+        return false;
+    }
+    if (it == minutes_.end() && minutes_.size() >= maxAddresses_) {
+        ++untracked_;
+        return false;
+    }
+    before = it == minutes_.end() ? std::string() : Summary(address, it->second.more);
+    minutes_[address] = {now, 0};
+    return true;
+}
+
+std::string RefusalSummary::Over(std::int64_t now, bool everything) {
+    std::lock_guard lock(mutex_);
+    if (!everything && now == lastSweep_) {
+        return {};
+    }
+    lastSweep_ = now;
+    std::string lines;
+    for (auto it = minutes_.begin(); it != minutes_.end();) {
+        if (!everything && now - it->second.start < kMinute) {
+            ++it;
+            continue;
+        }
+        lines += Summary(it->first, it->second.more);
+        it = minutes_.erase(it);
+    }
+    if (untracked_ > 0) {
+        lines += "kestrome-service: " + std::to_string(untracked_) +
+                 " requests refused status=429 from further addresses\n";
+        untracked_ = 0;
+    }
+    return lines;
+}
+
+}  // namespace service
