@@ -299,16 +299,24 @@ TEST(ServiceHttpTest, SlowClientsCannotHoldTheService) {
     close(overShare);
 }
 
-// An address that keeps failing is answered 429 with an empty body, even
-// with the right password, while the account still works from elsewhere.
-TEST(ServiceHttpTest, AnAddressThatKeepsGuessingIsRefusedAndNoOneElse) {
+// A service with the account joe (password pw), and a client guessing joe's
+// password from 127.0.3.1.
+class GuessingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AddAccount(db, "joe", "pw");
+        ASSERT_TRUE(service.Ready());
+    }
     TempDir dir;
     const std::string db = dir.File("s.db");
-    AddAccount(db, "joe", "pw");
-    ServiceProcess service(db);
-    ASSERT_TRUE(service.Ready());
+    ServiceProcess service{db};
     const std::string update = "http://" + service.HostPort() + "/process.php?login=joe&password=";
-    HttpClient guesser("127.0.3.1");
+    HttpClient guesser{"127.0.3.1"};
+};
+
+// An address that keeps failing is answered 429 with an empty body, even
+// with the right password, while the account still works from elsewhere.
+TEST_F(GuessingTest, AnAddressThatKeepsGuessingIsRefusedAndNoOneElse) {
     long status = 0;
     for (int i = 0; i < service::PasswordCheck::Limits{}.maxFailures; ++i) {
         EXPECT_EQ(guesser.Get(update + "guess" + std::to_string(i), &status), "102");
@@ -317,6 +325,22 @@ TEST(ServiceHttpTest, AnAddressThatKeepsGuessingIsRefusedAndNoOneElse) {
     EXPECT_EQ(status, 429);
     EXPECT_EQ(HttpClient("127.0.3.2").Get(update + "pw", &status), "100127.0.3.2");
     EXPECT_EQ(status, 200);
+}
+
+// Refusals of an address that keeps guessing are logged once a minute, with a
+// count of the others, so a flood of them cannot fill the log.
+TEST_F(GuessingTest, RepeatedRefusalsAreSummedUpInTheLog) {
+    for (int i = 0; i < service::PasswordCheck::Limits{}.maxFailures + 50; ++i) {
+        guesser.Get(update + "guess");
+    }
+    ASSERT_EQ(service.Stop(), 0);
+    const std::string log = service.Log();
+    const std::string refused = "login=\"joe\" status=429";
+    EXPECT_EQ(log.find(refused), log.rfind(refused)) << "one line, not fifty: " << log;
+    EXPECT_NE(log.find(refused), std::string::npos) << log;
+    EXPECT_NE(log.find("127.0.3.1 49 more requests refused status=429 within a minute"),
+              std::string::npos)
+        << log;
 }
 
 // Listening on [::], an IPv4 client is answered and recorded by its IPv4
@@ -336,29 +360,6 @@ TEST(ServiceHttpTest, IPv4ClientsOfAnIPv6ListenerAreToldTheirIPv4Address) {
     EXPECT_NE(list.find(" 127.0.0.1 "), std::string::npos) << list;
     EXPECT_NE(service.Log().find(" 127.0.0.1 GET /process.php"), std::string::npos)
         << service.Log();
-}
-
-// Refusals of an address that keeps guessing are logged once a minute, with a
-// count of the others, so a flood of them cannot fill the log.
-TEST(ServiceHttpTest, RepeatedRefusalsAreSummedUpInTheLog) {
-    TempDir dir;
-    const std::string db = dir.File("s.db");
-    AddAccount(db, "joe", "pw");
-    ServiceProcess service(db);
-    ASSERT_TRUE(service.Ready());
-    const std::string update = "http://" + service.HostPort() + "/process.php?login=joe&password=";
-    HttpClient guesser("127.0.3.1");
-    for (int i = 0; i < service::PasswordCheck::Limits{}.maxFailures + 50; ++i) {
-        guesser.Get(update + "guess");
-    }
-    ASSERT_EQ(service.Stop(), 0);
-    const std::string log = service.Log();
-    const std::string refused = "login=\"joe\" status=429";
-    EXPECT_EQ(log.find(refused), log.rfind(refused)) << "one line, not fifty: " << log;
-    EXPECT_NE(log.find(refused), std::string::npos) << log;
-    EXPECT_NE(log.find("127.0.3.1 49 more requests refused status=429 within a minute"),
-              std::string::npos)
-        << log;
 }
 
 // With standard error a pipe nobody reads, every request is still answered:
