@@ -78,14 +78,46 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::s
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     std::unique_ptr<AccountStore> store(new AccountStore(db));
-    const bool ok =
-        store->Execute("PRAGMA journal_mode=WAL", {}) >= 0 && store->Execute(kSchema, {}) >= 0 &&
-        store->Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
-    if (!ok) {
-        error = std::string(path) + " is not a usable database: " + sqlite3_errmsg(db);
+    if (!store->Prepare()) {
+        error = store->LastTrouble() == Trouble::Busy
+                    ? "database is busy, try again"
+                    : path + " is not a usable database: " + store->LastError();
         return nullptr;
     }
     return store;
+}
+
+bool AccountStore::Prepare() {
+    sqlite3_stmt* st = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+        version = sqlite3_column_int(st, 0);
+    }
+    const int rc = sqlite3_finalize(st);
+    if (version < 0) {
+        Note(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+        return false;
+    }
+    return version == kSchemaVersion ||
+           (Execute("PRAGMA journal_mode=WAL", {}) >= 0 && Execute(kSchema, {}) >= 0 &&
+            Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0);
+}
+
+void AccountStore::Note(int rc) {
+    const bool fine = rc == SQLITE_OK || rc == SQLITE_DONE;
+    trouble_ = fine ? Trouble::None : (rc & 0xFF) == SQLITE_BUSY ? Trouble::Busy : Trouble::Failed;
+    troubleText_ = fine ? std::string() : sqlite3_errmsg(db_);
+}
+
+AccountStore::Trouble AccountStore::LastTrouble() {
+    std::lock_guard lock(mutex_);
+    return trouble_;
+}
+
+std::string AccountStore::LastError() {
+    std::lock_guard lock(mutex_);
+    return troubleText_;
 }
 
 AccountStore::AccountStore(sqlite3* db) : db_(db) {}
@@ -114,6 +146,7 @@ int AccountStore::Execute(const std::string& sql, const std::vector<std::string>
     std::lock_guard lock(mutex_);
     sqlite3_stmt* st = Prepared(sql);
     if (st == nullptr) {
+        Note(sqlite3_errcode(db_));
         return -1;
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -127,6 +160,7 @@ int AccountStore::Execute(const std::string& sql, const std::vector<std::string>
                              sqlite3_column_int64(st, 4)});
         }
     }
+    Note(rc);
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     return rc == SQLITE_DONE ? sqlite3_changes(db_) : -1;

@@ -54,6 +54,12 @@ public:
     Recording RecordUpdate(const std::string& name, const std::string& provedHash,
                            const std::string& address, std::int64_t when);
 
+    // Why the last statement failed: another process held the database past
+    // the wait (Busy), or anything else. None after a success.
+    enum class Trouble { None, Busy, Failed };
+    Trouble LastTrouble();
+    std::string LastError();
+
     static constexpr int kSchemaVersion = 1;
 
 private:
@@ -64,8 +70,16 @@ private:
 
     sqlite3_stmt* Prepared(const std::string& sql);
 
+    // Sets up a database that is new or of an earlier version; a current one
+    // is left unwritten, so it can be read while another process writes.
+    bool Prepare();
+    // Notes a statement's outcome for LastTrouble.
+    void Note(int rc);
+
     sqlite3* db_;
     std::mutex mutex_;
+    Trouble trouble_ = Trouble::None;
+    std::string troubleText_;
     std::unordered_map<std::string, sqlite3_stmt*> statements_;
 };
 

@@ -79,8 +79,21 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
     }
     const std::string& command = args[0];
     const std::string& name = args[1];
-    auto unknown = [&err, &name] {
-        err << "kestrome-service: no user named \"" << name << "\"" << std::endl;
+    // A change the store did not make: no such user, or a database that
+    // could not take it.
+    auto notChanged = [&err, &name, &store] {
+        switch (store.LastTrouble()) {
+            case AccountStore::Trouble::Busy:
+                err << "kestrome-service: database is busy, try again" << std::endl;
+                break;
+            case AccountStore::Trouble::Failed:
+                err << "kestrome-service: the database refused the change: " << store.LastError()
+                    << std::endl;
+                break;
+            case AccountStore::Trouble::None:
+                err << "kestrome-service: no user named \"" << name << "\"" << std::endl;
+                break;
+        }
         return kRefused;
     };
     if (command == "add") {
@@ -94,26 +107,32 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
             return kRefused;
         }
         auto hash = NewPasswordHash(readPassword, strength, err);
-        if (!hash || !store.Add(name, *hash)) {
+        if (!hash) {
             return kRefused;
+        }
+        if (!store.Add(name, *hash)) {
+            return notChanged();
         }
         out << "user \"" << name << "\" added" << std::endl;
         return kOk;
     }
     if (command == "passwd") {
         if (!store.Find(name)) {
-            return unknown();
+            return notChanged();
         }
         auto hash = NewPasswordHash(readPassword, strength, err);
-        if (!hash || !store.SetPasswordHash(name, *hash)) {
+        if (!hash) {
             return kRefused;
+        }
+        if (!store.SetPasswordHash(name, *hash)) {
+            return notChanged();
         }
         out << "password of \"" << name << "\" changed" << std::endl;
         return kOk;
     }
     if (command == "ban" || command == "unban") {
         if (!store.SetBanned(name, command == "ban")) {
-            return unknown();
+            return notChanged();
         }
         out << "user \"" << name << "\" " << (command == "ban" ? "banned" : "unbanned")
             << std::endl;
@@ -121,7 +140,7 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
     }
     if (command == "remove") {
         if (!store.Remove(name)) {
-            return unknown();
+            return notChanged();
         }
         out << "user \"" << name << "\" removed" << std::endl;
         return kOk;

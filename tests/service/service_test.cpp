@@ -207,6 +207,25 @@ TEST_F(ServiceTest, ARememberedPasswordIsForgottenWhenItIsChanged) {
     EXPECT_EQ(AnswerUpdate(*store, check, "joe", "new", "10.0.0.1", 1005).code, kUnknownLogin);
 }
 
+// While another process holds the database, commands that only read still
+// work, and one that would change it says the database is busy (status 1),
+// never that there is no such user.
+TEST_F(ServiceTest, ALockedDatabaseIsToldAsBusy) {
+    Add("joe", "pw");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const testsupport::CommandResult list = testsupport::RunServiceCommand(path, "user list");
+    EXPECT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find("joe"), std::string::npos) << list.output;
+    const testsupport::CommandResult ban = testsupport::RunServiceCommand(path, "user ban joe");
+    EXPECT_EQ(ban.status, 1);
+    EXPECT_NE(ban.output.find("database is busy, try again"), std::string::npos) << ban.output;
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_FALSE(store->Find("joe")->banned);
+}
+
 // A verification that was waiting when a user command changed the account
 // is judged against the account as it now stands, and records nothing: a new
 // password (also after remove and add again) makes the old one wrong, a ban
