@@ -7,6 +7,8 @@
 namespace service {
 
 struct LogWriter::Shared {
+    static constexpr auto kGathering = std::chrono::milliseconds(20);
+
     std::ostream& out;
     std::size_t maxQueuedBytes;
     std::mutex mutex;
@@ -26,10 +28,15 @@ struct LogWriter::Shared {
             if (lines.empty()) {
                 return;
             }
+            // Lines that come meanwhile join this batch: one wake-up and one
+            // write for many lines, not a thread switch for each.
+            writing = true;
+            lock.unlock();
+            std::this_thread::sleep_for(kGathering);
+            lock.lock();
             std::deque<std::string> batch = std::exchange(lines, {});
             queuedBytes = 0;
             const std::uint64_t lost = std::exchange(dropped, 0);
-            writing = true;
             lock.unlock();
             WriteBatch(batch, lost);
             lock.lock();
@@ -80,9 +87,14 @@ void LogWriter::Write(std::string lines) {
         ++shared_->dropped;
         return;
     }
+    // The writer takes everything queued at once, so only a line that finds it
+    // idle has to wake it.
+    const bool wake = shared_->lines.empty() && !shared_->writing;
     shared_->queuedBytes += lines.size();
     shared_->lines.push_back(std::move(lines));
-    shared_->wake.notify_one();
+    if (wake) {
+        shared_->wake.notify_one();
+    }
 }
 
 std::string RefusalSummary::Summary(const std::string& address, std::uint64_t more) {
