@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
         [](const service::HttpRequest&, const std::string&, service::HttpServer::Reply) {
             return service::HttpResponse::Content("text/plain", "100123.123.123.123");
         },
-        [](const std::string&, const service::HttpRequest*, const service::HttpResponse&) {});
+        [](const std::string&, const service::HttpRequest*, const service::HttpResponse&) {},
+        [](const std::string&) {});
     std::string error;
     if (!server.Listen("127.0.0.1", std::stoi(argv[1]), error)) {
         std::fprintf(stderr, "bench_floor_service: %s\n", error.c_str());

@@ -63,12 +63,7 @@ bool CreatePrivateFiles(const std::string& path, std::ostream* log) {
 
 }  // namespace
 
-std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::string& error,
-                                                 std::ostream* log) {
-    if (!CreatePrivateFiles(path, log)) {
-        error = "cannot create " + path;
-        return nullptr;
-    }
+sqlite3* AccountStore::Connect(const std::string& path, std::string& error) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
@@ -77,11 +72,26 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::s
         return nullptr;
     }
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
-    std::unique_ptr<AccountStore> store(new AccountStore(db));
+    return db;
+}
+
+std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::string& error,
+                                                 std::ostream* log) {
+    if (!CreatePrivateFiles(path, log)) {
+        error = "cannot create " + path;
+        return nullptr;
+    }
+    std::unique_ptr<AccountStore> store(new AccountStore());
+    if ((store->writer_.db = Connect(path, error)) == nullptr) {
+        return nullptr;
+    }
     if (!store->Prepare()) {
         error = store->LastTrouble() == Trouble::Busy
                     ? "database is busy, try again"
                     : path + " is not a usable database: " + store->LastError();
+        return nullptr;
+    }
+    if ((store->reader_.db = Connect(path, error)) == nullptr) {
         return nullptr;
     }
     return store;
@@ -90,13 +100,13 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::string& path, std::s
 bool AccountStore::Prepare() {
     sqlite3_stmt* st = nullptr;
     int version = -1;
-    if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK &&
+    if (sqlite3_prepare_v2(writer_.db, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK &&
         sqlite3_step(st) == SQLITE_ROW) {
         version = sqlite3_column_int(st, 0);
     }
     const int rc = sqlite3_finalize(st);
     if (version < 0) {
-        Note(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+        writer_.Note(rc == SQLITE_OK ? SQLITE_ERROR : rc);
         return false;
     }
     return version == kSchemaVersion ||
@@ -104,38 +114,38 @@ bool AccountStore::Prepare() {
             Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0);
 }
 
-void AccountStore::Note(int rc) {
+void AccountStore::Link::Note(int rc) {
     const bool fine = rc == SQLITE_OK || rc == SQLITE_DONE;
-    trouble_ = fine ? Trouble::None : (rc & 0xFF) == SQLITE_BUSY ? Trouble::Busy : Trouble::Failed;
-    troubleText_ = fine ? std::string() : sqlite3_errmsg(db_);
+    trouble = fine ? Trouble::None : (rc & 0xFF) == SQLITE_BUSY ? Trouble::Busy : Trouble::Failed;
+    troubleText = fine ? std::string() : sqlite3_errmsg(db);
 }
 
 AccountStore::Trouble AccountStore::LastTrouble() {
-    std::lock_guard lock(mutex_);
-    return trouble_;
+    std::lock_guard lock(writer_.mutex);
+    return writer_.trouble;
 }
 
 std::string AccountStore::LastError() {
-    std::lock_guard lock(mutex_);
-    return troubleText_;
+    std::lock_guard lock(writer_.mutex);
+    return writer_.troubleText;
 }
 
-AccountStore::AccountStore(sqlite3* db) : db_(db) {}
+AccountStore::~AccountStore() = default;
 
-AccountStore::~AccountStore() {
-    for (auto& [sql, st] : statements_) {
+AccountStore::Link::~Link() {
+    for (auto& [sql, st] : statements) {
         sqlite3_finalize(st);
     }
-    sqlite3_close(db_);
+    sqlite3_close(db);
 }
 
 // Statements are prepared once and kept: the update path runs the same two
 // for every request.
-sqlite3_stmt* AccountStore::Prepared(const std::string& sql) {
-    sqlite3_stmt*& st = statements_[sql];
-    if (st == nullptr && sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
+sqlite3_stmt* AccountStore::Link::Prepared(const std::string& sql) {
+    sqlite3_stmt*& st = statements[sql];
+    if (st == nullptr && sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
                                             nullptr) != SQLITE_OK) {
-        statements_.erase(sql);
+        statements.erase(sql);
         return nullptr;
     }
     return st;
@@ -143,10 +153,15 @@ sqlite3_stmt* AccountStore::Prepared(const std::string& sql) {
 
 int AccountStore::Execute(const std::string& sql, const std::vector<std::string>& params,
                           std::vector<Account>* rows) {
-    std::lock_guard lock(mutex_);
-    sqlite3_stmt* st = Prepared(sql);
+    return Execute(writer_, sql, params, rows);
+}
+
+int AccountStore::Execute(Link& link, const std::string& sql,
+                          const std::vector<std::string>& params, std::vector<Account>* rows) {
+    std::lock_guard lock(link.mutex);
+    sqlite3_stmt* st = link.Prepared(sql);
     if (st == nullptr) {
-        Note(sqlite3_errcode(db_));
+        link.Note(sqlite3_errcode(link.db));
         return -1;
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -160,18 +175,30 @@ int AccountStore::Execute(const std::string& sql, const std::vector<std::string>
                              sqlite3_column_int64(st, 4)});
         }
     }
-    Note(rc);
+    link.Note(rc);
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
-    return rc == SQLITE_DONE ? sqlite3_changes(db_) : -1;
+    return rc == SQLITE_DONE ? sqlite3_changes(link.db) : -1;
+}
+
+AccountStore::Presence AccountStore::Look(const std::string& name, Account& out) {
+    std::vector<Account> rows;
+    if (Execute(reader_, std::string(kColumns) + " WHERE name = ?1", {name}, &rows) < 0) {
+        return Presence::Unknown;
+    }
+    if (rows.empty()) {
+        return Presence::Absent;
+    }
+    out = std::move(rows.front());
+    return Presence::Found;
 }
 
 std::optional<Account> AccountStore::Find(const std::string& name) {
-    std::vector<Account> rows;
-    if (Execute(std::string(kColumns) + " WHERE name = ?1", {name}, &rows) < 0 || rows.empty()) {
+    Account account;
+    if (Look(name, account) != Presence::Found) {
         return std::nullopt;
     }
-    return rows.front();
+    return account;
 }
 
 std::vector<Account> AccountStore::List() {

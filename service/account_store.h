@@ -1,6 +1,8 @@
 // The service's accounts in an SQLite database: name, password hash, ban flag,
 // and the address and time of the last update. Safe to use from several
-// threads: each call takes its own turn on the one connection.
+// threads: each call takes its own turn on a connection. Lookups have a
+// connection of their own, so they never wait behind a write that waits for
+// another process.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +39,9 @@ public:
     AccountStore& operator=(const AccountStore&) = delete;
 
     std::optional<Account> Find(const std::string& name);
+    // Whether an account exists, told apart from a lookup that failed.
+    enum class Presence { Found, Absent, Unknown };
+    Presence Look(const std::string& name, Account& out);
     std::vector<Account> List();
     // False when the name is taken.
     bool Add(const std::string& name, const std::string& passwordHash);
@@ -63,24 +68,35 @@ public:
     static constexpr int kSchemaVersion = 1;
 
 private:
-    explicit AccountStore(sqlite3* db);
+    // One connection to the database, with its prepared statements and the
+    // outcome of its last statement.
+    struct Link {
+        sqlite3* db = nullptr;
+        std::mutex mutex;
+        Trouble trouble = Trouble::None;
+        std::string troubleText;
+        std::unordered_map<std::string, sqlite3_stmt*> statements;
+
+        ~Link();
+        sqlite3_stmt* Prepared(const std::string& sql);
+        // Notes a statement's outcome for LastTrouble.
+        void Note(int rc);
+    };
+
+    AccountStore() = default;
+    static sqlite3* Connect(const std::string& path, std::string& error);
     // Runs one statement; the rows it changed, or -1 on failure.
+    static int Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
+                       std::vector<Account>* rows = nullptr);
     int Execute(const std::string& sql, const std::vector<std::string>& params,
                 std::vector<Account>* rows = nullptr);
-
-    sqlite3_stmt* Prepared(const std::string& sql);
 
     // Sets up a database that is new or of an earlier version; a current one
     // is left unwritten, so it can be read while another process writes.
     bool Prepare();
-    // Notes a statement's outcome for LastTrouble.
-    void Note(int rc);
 
-    sqlite3* db_;
-    std::mutex mutex_;
-    Trouble trouble_ = Trouble::None;
-    std::string troubleText_;
-    std::unordered_map<std::string, sqlite3_stmt*> statements_;
+    Link writer_;
+    Link reader_;
 };
 
 }  // namespace service

@@ -1,115 +1,118 @@
 #include "service/http_request.h"
 
 #include <algorithm>
-#include <vector>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <iterator>
+#include <limits>
 
 namespace service {
 
 namespace {
 
-bool IsTokenChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+namespace http = boost::beast::http;
+
+std::string_view Std(boost::beast::string_view text) {
+    return {text.data(), text.size()};
 }
 
-bool IsToken(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char x, char y) { return (x | 0x20) == (y | 0x20); });
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x | 0x20) == (y | 0x20);
-           });
-}
-
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
+// The bytes of empty lines before the request line, which are ignored.
+std::size_t LeadingEmptyLines(std::string_view received) {
+    std::size_t at = 0;
+    while (at < received.size() &&
+           (received[at] == '\n' || (received[at] == '\r' && received.substr(at + 1, 1) == "\n"))) {
+        at += received[at] == '\r' ? 2 : 1;
     }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// The head's lines without their line ends (a bare LF is accepted too).
-std::vector<std::string_view> Lines(std::string_view head) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = head.find('\n', start)) != std::string_view::npos;
-         start = end + 1) {
-        std::string_view line = head.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
-    }
-    return lines;
+    return at;
 }
 
 // The end of the head (just after its empty line), or npos while incomplete.
-std::size_t HeadEnd(std::string_view received) {
-    for (std::size_t at = 0; (at = received.find('\n', at)) != std::string_view::npos; ++at) {
-        if (received.substr(at + 1, 1) == "\n") {
+// The search starts a little before from, so an end split across two arrivals
+// is found.
+std::size_t HeadEnd(std::string_view head, std::size_t from) {
+    for (std::size_t at = from > 2 ? from - 2 : 0;
+         (at = head.find('\n', at)) != std::string_view::npos; ++at) {
+        if (head.substr(at + 1, 1) == "\n") {
             return at + 2;
         }
-        if (received.substr(at + 1, 2) == "\r\n") {
+        if (head.substr(at + 1, 2) == "\r\n") {
             return at + 3;
         }
     }
     return std::string_view::npos;
 }
 
-// The request line; an HTTP/1.1 connection stays open unless told otherwise.
-HeadResult ParseRequestLine(std::string_view line, HttpRequest& out) {
-    const auto firstSpace = line.find(' ');
-    const auto lastSpace = line.rfind(' ');
-    if (firstSpace == std::string_view::npos || firstSpace == lastSpace) {
-        return HeadResult::Malformed;
+// Any HTTP/1.x is answered as HTTP/1.1, which the parser only knows by that
+// name; another major version is not served. Other faults of the request line
+// are left to the parser.
+HeadResult CheckVersion(std::string& head) {
+    const std::size_t lineEnd = head.find('\r');
+    const std::size_t space = head.rfind(' ', lineEnd);
+    if (lineEnd == std::string::npos || space == std::string::npos || lineEnd - space != 9) {
+        return HeadResult::Complete;
     }
-    const std::string_view method = line.substr(0, firstSpace);
-    const std::string_view target = line.substr(firstSpace + 1, lastSpace - firstSpace - 1);
-    const std::string_view version = line.substr(lastSpace + 1);
-    if (!IsToken(method) || target.empty() || target.front() != '/' ||
-        target.find_first_of(" \t") != std::string_view::npos || !version.starts_with("HTTP/")) {
-        return HeadResult::Malformed;
+    std::string_view version = std::string_view(head).substr(space + 1, 8);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!version.starts_with("HTTP/") || !digit(version[5]) || version[6] != '.' ||
+        !digit(version[7])) {
+        return HeadResult::Complete;
     }
-    if (version != "HTTP/1.1" && version != "HTTP/1.0") {
+    if (version[5] != '1') {
         return HeadResult::UnsupportedVersion;
     }
-    out.keepAlive = version == "HTTP/1.1";
-    const auto question = target.find('?');
-    out.method = method;
-    out.path = PercentDecode(target.substr(0, question), false);
-    out.query = question == std::string_view::npos ? "" : target.substr(question + 1);
+    if (version[7] > '1') {
+        head[space + 8] = '1';
+    }
     return HeadResult::Complete;
 }
 
-// Reads the headers that matter here: whether the connection stays open and
-// whether a body follows (never wanted).
-HeadResult ParseHeader(std::string_view line, bool& keepAlive) {
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos || !IsToken(line.substr(0, colon))) {
-        return HeadResult::Malformed;  // also a folded continuation line
+// The path and query of an origin-form target ("/path?query"), or of an
+// absolute-form one ("http://host/path?query"), whose host is not ours to
+// judge; false for any other form.
+bool SplitTarget(std::string_view target, HttpRequest& out) {
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (StartsWithIgnoringCase(target, scheme)) {
+            const std::size_t pathStart = target.find_first_of("/?", scheme.size());
+            target = pathStart == std::string_view::npos ? "/" : target.substr(pathStart);
+            if (target.front() == '?') {
+                out.path = "/";
+                out.query = target.substr(1);
+                return true;
+            }
+        }
     }
-    const std::string_view name = line.substr(0, colon);
-    const std::string_view value = Trim(line.substr(colon + 1));
-    if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+    if (target.empty() || target.front() != '/') {
+        return false;
+    }
+    const auto question = target.find('?');
+    out.path = PercentDecode(target.substr(0, question), false);
+    out.query = question == std::string_view::npos ? "" : target.substr(question + 1);
+    return true;
+}
+
+// What the parsed head asks, and whether it may be served: one Host (required
+// from HTTP/1.1 on), a bounded number of fields, and no body.
+HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpRequest& out) {
+    const auto& head = parser.get();
+    const std::size_t hosts = head.count(http::field::host);
+    if (hosts > 1 || (hosts == 0 && head.version() >= 11)) {
+        return HeadResult::Malformed;
+    }
+    if (static_cast<std::size_t>(std::distance(head.begin(), head.end())) > kMaxHeaderLines) {
+        return HeadResult::HeadTooLarge;
+    }
+    if (!parser.is_done()) {
         return HeadResult::HasBody;
     }
-    if (EqualsIgnoringCase(name, "Content-Length")) {
-        if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) {
-            return HeadResult::Malformed;
-        }
-        return value.find_first_not_of('0') == std::string_view::npos ? HeadResult::Complete
-                                                                      : HeadResult::HasBody;
-    }
-    if (EqualsIgnoringCase(name, "Connection")) {
-        if (EqualsIgnoringCase(value, "close")) {
-            keepAlive = false;
-        } else if (EqualsIgnoringCase(value, "keep-alive")) {
-            keepAlive = true;
-        }
-    }
-    return HeadResult::Complete;
+    out.method = Std(head.method_string());
+    out.keepAlive = head.keep_alive();
+    return SplitTarget(Std(head.target()), out) ? HeadResult::Complete : HeadResult::Malformed;
 }
 
 int HexDigit(char c) {
@@ -122,31 +125,35 @@ int HexDigit(char c) {
 
 }  // namespace
 
-HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::size_t& consumed) {
-    const std::size_t end = HeadEnd(received.substr(0, kMaxHeadBytes));
+HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::size_t& consumed,
+                            std::size_t searched) {
+    const std::string_view window = received.substr(0, kMaxHeadBytes);
+    const std::size_t skipped = LeadingEmptyLines(window);
+    const std::size_t end = HeadEnd(window, std::max(searched, skipped));
     if (end == std::string_view::npos) {
+        consumed = window.size();
         if (received.size() < kMaxHeadBytes) {
             return HeadResult::Incomplete;
         }
-        return received.substr(0, kMaxHeadBytes).find('\n') == std::string_view::npos
-                   ? HeadResult::LineTooLong
-                   : HeadResult::HeadTooLarge;
+        return window.find('\n', skipped) == std::string_view::npos ? HeadResult::LineTooLong
+                                                                    : HeadResult::HeadTooLarge;
     }
-    const std::vector<std::string_view> lines = Lines(received.substr(0, end));
-    // lines ends with the empty line that closes the head.
-    if (lines.size() - 2 > kMaxHeaderLines) {
-        return HeadResult::HeadTooLarge;
+    std::string head(window.substr(skipped, end - skipped));
+    if (const HeadResult version = CheckVersion(head); version != HeadResult::Complete) {
+        return version;
     }
-    if (HeadResult r = ParseRequestLine(lines.front(), out); r != HeadResult::Complete) {
-        return r;
+    http::request_parser<http::empty_body> parser;
+    parser.header_limit(kMaxHeadBytes);
+    // A body of any announced size is refused unread, as too large (413).
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+    boost::beast::error_code error;
+    parser.put(boost::asio::buffer(head), error);
+    if (error || !parser.is_header_done()) {
+        return HeadResult::Malformed;
     }
-    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
-        if (HeadResult r = ParseHeader(lines[i], out.keepAlive); r != HeadResult::Complete) {
-            return r;
-        }
-    }
+    const HeadResult result = Interpret(parser, out);
     consumed = end;
-    return HeadResult::Complete;
+    return result;
 }
 
 std::string PercentDecode(std::string_view text, bool plusIsSpace) {

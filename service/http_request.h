@@ -1,6 +1,7 @@
 // Reading an HTTP/1.x request head: the request line and headers only, since
 // the service never needs a body. Bounded: an over-long head is refused, never
-// buffered further.
+// buffered further. The head is parsed by Boost.Beast; what is decided here is
+// what HTTP leaves to the application (Host, versions, the request target).
 #pragma once
 
 #include <cstddef>
@@ -32,8 +33,12 @@ enum class HeadResult {
 };
 
 // Parses the head at the start of received; on Complete, consumed is the
-// length of the head (what follows belongs to the next request).
-HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::size_t& consumed);
+// length of the head (what follows belongs to the next request). Empty lines
+// before the request line are skipped. searched is how many bytes of received
+// are already known to hold no head's end; on Incomplete, consumed is the new
+// figure, so a head arriving a byte at a time is not searched over and over.
+HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::size_t& consumed,
+                            std::size_t searched = 0);
 
 // The decoded value of the first key=value pair of query named key; '+' is a
 // space. Empty when the key is absent.

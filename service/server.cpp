@@ -7,9 +7,11 @@
 #include <ctime>
 #include <ostream>
 
+#include "service/address_block.h"
 #include "service/http_server.h"
 #include "service/log_writer.h"
 #include "service/update_decision.h"
+#include "service/verification_queue.h"
 #include "service/work_pool.h"
 
 namespace service {
@@ -39,16 +41,25 @@ std::string LogSafe(const std::string& text) {
     return text.size() > 64 ? out + "..." : out;
 }
 
-// The work behind an update, off the thread that serves the sockets: the
-// lookups and writes in one pool, the password verifications in another, so
-// clients answered from memory never wait behind a verification.
+// The work behind an update, off the thread that serves the sockets: lookups
+// in one pool, the password verifications in a fair queue, and the writes in
+// a pool of their own, so clients answered from memory never wait behind a
+// verification, and nothing that needs no write waits behind one that waits
+// for the database.
 struct Updates {
     explicit Updates(AccountStore& s) : store(s) {}
 
+    // Not a reply of the protocol: the work for a client that had gone was
+    // skipped. Only ever logged.
+    static constexpr int kClientGone = 499;
+
     AccountStore& store;
     PasswordCheck check;
-    WorkPool verifications{ProcessorCount()};
     WorkPool lookups{1};
+    VerificationQueue verifications{ProcessorCount(), [this](const std::string& block) {
+                                        return check.FailuresOf(block, Now());
+                                    }};
+    WorkPool records{1};
 
     static HttpResponse Response(const UpdateReply& reply) {
         if (reply.code == kNotStored || reply.code == kTooManyFailures) {
@@ -57,17 +68,45 @@ struct Updates {
         return HttpResponse::Content("text/plain", reply.body);
     }
 
-    void Start(const HttpRequest& req, const std::string& peer, HttpServer::Reply reply) {
+    // An address refused for now is answered at once, without waiting for
+    // any pool.
+    std::optional<HttpResponse> Start(const HttpRequest& req, const std::string& peer,
+                                      HttpServer::Reply reply) {
+        if (check.Refused(peer, Now())) {
+            return HttpResponse::Status(kTooManyFailures);
+        }
         lookups.Post([this, login = QueryValue(req.query, "login"),
                       password = QueryValue(req.query, "password"), peer, reply] {
             UpdateStep step = BeginUpdate(store, check, login, password, peer, Now());
             if (step.reply) {
                 reply(Response(*step.reply));
-                return;
+            } else if (step.proved) {
+                Record(std::move(step.account), peer, reply);
+            } else {
+                Verify(std::move(step.account), password, peer, reply);
             }
-            verifications.Post([this, account = std::move(step.account), password, peer, reply] {
-                reply(Response(FinishUpdate(store, check, account, password, peer, Now())));
-            });
+        });
+        return std::nullopt;
+    }
+
+    void Verify(Account account, const std::string& password, const std::string& peer,
+                const HttpServer::Reply& reply) {
+        VerificationQueue::Job job;
+        job.run = [this, account = std::move(account), password, peer, reply]() mutable {
+            if (auto refused = VerifyUpdate(check, account, password, peer, Now())) {
+                reply(Response(*refused));
+            } else {
+                Record(std::move(account), peer, reply);
+            }
+        };
+        job.gone = [reply] { return reply.ClientGone(); };
+        job.skip = [reply] { reply(HttpResponse::Status(kClientGone)); };
+        verifications.Post(AddressBlock(peer), std::move(job));
+    }
+
+    void Record(Account account, const std::string& peer, const HttpServer::Reply& reply) {
+        records.Post([this, account = std::move(account), peer, reply] {
+            reply(Response(RecordUpdate(store, check, account, peer, Now())));
         });
     }
 
@@ -79,7 +118,7 @@ struct Updates {
                                 until - std::chrono::steady_clock::now()),
                             std::chrono::milliseconds::zero());
         };
-        return lookups.Stop(left()) && verifications.Stop(left());
+        return lookups.Stop(left()) && verifications.Stop(left()) && records.Stop(left());
     }
 };
 
@@ -90,8 +129,7 @@ std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, cons
         if (req.method != "GET") {
             return HttpResponse::NotAllowed("GET");
         }
-        updates.Start(req, peer, std::move(reply));
-        return std::nullopt;
+        return updates.Start(req, peer, std::move(reply));
     }
     if (req.path == "/") {
         if (req.method != "GET" && req.method != "HEAD") {
@@ -189,7 +227,8 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out) 
                 lines += before + LogLine(peer, req, res);
             }
             log.Write(std::move(lines));
-        });
+        },
+        [&log](const std::string& line) { log.Write(line); });
     const std::string where = address.host + ":" + std::to_string(address.port);
     std::string error;
     if (!server.Listen(address.host, address.port, error)) {

@@ -18,20 +18,27 @@ UpdateReply Fail(PasswordCheck& check, ReplyCode code, const std::string& peerAd
 // it now stands gives, and nothing is recorded.
 UpdateReply AsItNowStands(AccountStore& store, PasswordCheck& check, const Account& proved,
                           const std::string& peerAddress, std::int64_t now) {
-    const std::optional<Account> current = store.Find(proved.name);
-    if (!current) {
-        return Fail(check, kUnknownLogin, peerAddress, now);
+    Account current;
+    switch (store.Look(proved.name, current)) {
+        case AccountStore::Presence::Absent:
+            return Fail(check, kUnknownLogin, peerAddress, now);
+        case AccountStore::Presence::Unknown:
+            return {kNotStored, ""};
+        case AccountStore::Presence::Found:
+            break;
     }
-    if (current->passwordHash != proved.passwordHash) {
+    if (current.passwordHash != proved.passwordHash) {
         return Fail(check, kWrongPassword, peerAddress, now);
     }
-    return current->banned ? Refuse(kBanned) : UpdateReply{kNotStored, ""};
+    return current.banned ? Refuse(kBanned) : UpdateReply{kNotStored, ""};
 }
+
+}  // namespace
 
 // A proved password: a banned account is told so, anyone else's address is
 // recorded, and never acknowledged when it was not stored.
-UpdateReply Conclude(AccountStore& store, PasswordCheck& check, const Account& account,
-                     const std::string& peerAddress, std::int64_t now) {
+UpdateReply RecordUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
+                         const std::string& peerAddress, std::int64_t now) {
     if (account.banned) {
         return Refuse(kBanned);
     }
@@ -46,8 +53,6 @@ UpdateReply Conclude(AccountStore& store, PasswordCheck& check, const Account& a
     return {kNotStored, ""};
 }
 
-}  // namespace
-
 // Unknown logins and wrong passwords count against the caller's address, and
 // an address over its limit is refused before any lookup or hashing.
 UpdateStep BeginUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
@@ -59,34 +64,48 @@ UpdateStep BeginUpdate(AccountStore& store, PasswordCheck& check, const std::str
     if (login.empty() || login.size() > kMaxParameterBytes) {
         return {Fail(check, kUnknownLogin, peerAddress, now), {}};
     }
-    std::optional<Account> account = store.Find(login);
-    if (!account) {
-        return {Fail(check, kUnknownLogin, peerAddress, now), {}};
+    UpdateStep step;
+    switch (store.Look(login, step.account)) {
+        case AccountStore::Presence::Absent:
+            return {Fail(check, kUnknownLogin, peerAddress, now), {}};
+        case AccountStore::Presence::Unknown:
+            return {UpdateReply{kNotStored, ""}, {}};
+        case AccountStore::Presence::Found:
+            break;
     }
     if (password.size() > kMaxParameterBytes) {
         return {Fail(check, kWrongPassword, peerAddress, now), {}};
     }
-    if (check.Recalls(login, password, account->passwordHash, now)) {
-        return {Conclude(store, check, *account, peerAddress, now), {}};
-    }
-    return {std::nullopt, std::move(*account)};
+    step.proved = check.Recalls(login, password, step.account.passwordHash, now);
+    return step;
 }
 
-UpdateReply FinishUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                         const std::string& password, const std::string& peerAddress,
-                         std::int64_t now) {
-    if (!check.Verify(account.name, password, account.passwordHash, now)) {
-        return Fail(check, kWrongPassword, peerAddress, now);
+// The verification takes one of the address's attempts while it runs, so
+// verifications under way count against its limit.
+std::optional<UpdateReply> VerifyUpdate(PasswordCheck& check, const Account& account,
+                                        const std::string& password, const std::string& peerAddress,
+                                        std::int64_t now) {
+    if (!check.Reserve(peerAddress, now)) {
+        return UpdateReply{kTooManyFailures, ""};
     }
-    return Conclude(store, check, account, peerAddress, now);
+    const bool match = check.Verify(account.name, password, account.passwordHash, now);
+    check.Settle(peerAddress, !match, now);
+    return match ? std::nullopt : std::optional(Refuse(kWrongPassword));
 }
 
 UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
                          const std::string& password, const std::string& peerAddress,
                          std::int64_t now) {
     UpdateStep step = BeginUpdate(store, check, login, password, peerAddress, now);
-    return step.reply ? *step.reply
-                      : FinishUpdate(store, check, step.account, password, peerAddress, now);
+    if (step.reply) {
+        return *step.reply;
+    }
+    if (!step.proved) {
+        if (auto refused = VerifyUpdate(check, step.account, password, peerAddress, now)) {
+            return *refused;
+        }
+    }
+    return RecordUpdate(store, check, step.account, peerAddress, now);
 }
 
 }  // namespace service

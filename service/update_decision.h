@@ -25,23 +25,31 @@ struct UpdateReply {
     std::string body;  // the three digits, then the address for code 100; empty for kNotStored
 };
 
-// The first step of an update, everything that costs no password hashing:
-// either the reply, or the account whose password must still be verified.
+// The first step of an update, everything that costs no password hashing and
+// no write: either the reply, or the account whose password was remembered
+// (proved) or must still be verified.
 struct UpdateStep {
     std::optional<UpdateReply> reply;
     Account account;
+    bool proved = false;
 };
 UpdateStep BeginUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,
                        const std::string& password, const std::string& peerAddress,
                        std::int64_t now);
 
-// The second step: verifies the password against the account found by the
-// first, then replies as the first would have.
-UpdateReply FinishUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                         const std::string& password, const std::string& peerAddress,
-                         std::int64_t now);
+// The second step for an account whose password was not remembered: the reply
+// when the password is wrong or the address may not try now, nothing when it
+// is proved.
+std::optional<UpdateReply> VerifyUpdate(PasswordCheck& check, const Account& account,
+                                        const std::string& password, const std::string& peerAddress,
+                                        std::int64_t now);
 
-// Both steps: decides the reply for a login and password from peerAddress at
+// The last step, for a proved password: records the update unless the account
+// changed meanwhile, and replies.
+UpdateReply RecordUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
+                         const std::string& peerAddress, std::int64_t now);
+
+// Every step: decides the reply for a login and password from peerAddress at
 // time now, recording the update when it succeeds. Over-long values are
 // refused before any hashing work.
 UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::string& login,

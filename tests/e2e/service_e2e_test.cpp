@@ -358,6 +358,7 @@ TEST(ServiceHttpTest, IPv4ClientsOfAnIPv6ListenerAreToldTheirIPv4Address) {
         "100127.0.0.1");
     const std::string list = RunServiceCommand(db, "user list").output;
     EXPECT_NE(list.find(" 127.0.0.1 "), std::string::npos) << list;
+    ASSERT_EQ(service.Stop(), 0);  // the log is complete once the service has stopped
     EXPECT_NE(service.Log().find(" 127.0.0.1 GET /process.php"), std::string::npos)
         << service.Log();
 }

@@ -250,7 +250,8 @@ TEST_F(ServiceTest, AUserCommandRunWhileAVerificationWaitsIsNeverOverruled) {
         for (const auto& [command, input] : c.commands) {
             ASSERT_EQ(testsupport::RunServiceCommand(path, command, input).status, 0) << command;
         }
-        EXPECT_EQ(FinishUpdate(*store, check, step.account, "old", "10.0.0.1", 1000).body, c.reply)
+        EXPECT_FALSE(VerifyUpdate(check, step.account, "old", "10.0.0.1", 1000));
+        EXPECT_EQ(RecordUpdate(*store, check, step.account, "10.0.0.1", 1000).body, c.reply)
             << c.commands.back().first;
         const std::optional<Account> joe = store->Find("joe");
         EXPECT_TRUE(!joe || joe->lastAddress.empty()) << "nothing may be recorded";
@@ -258,11 +259,12 @@ TEST_F(ServiceTest, AUserCommandRunWhileAVerificationWaitsIsNeverOverruled) {
 }
 
 // What each head amounts to, decided from the head alone and never by
-// buffering more than one head's worth.
+// buffering more than one head's worth; the HTTP/1.1 cases end as the RFCs
+// (9110, 9112) say.
 TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
     const std::string longLine = "GET /" + std::string(kMaxHeadBytes, 'a') + " HTTP/1.1\r\n";
-    std::string manyHeaders = "GET / HTTP/1.1\r\n";
-    for (std::size_t i = 0; i <= kMaxHeaderLines; ++i) {
+    std::string manyHeaders = "GET / HTTP/1.1\r\nHost: x\r\n";
+    for (std::size_t i = 0; i < kMaxHeaderLines; ++i) {
         manyHeaders += "X: y\r\n";
     }
     const struct {
@@ -270,17 +272,23 @@ TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
         HeadResult result;
     } cases[] = {
         {"GET / HTTP/1.1\r\nHost: x\r\n", HeadResult::Incomplete},
-        {"GET / HTTP/1.1\n\n", HeadResult::Complete},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Complete},
+        {"\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Complete},
+        {"GET / HTTP/1.1\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.0\r\n\r\n", HeadResult::Complete},
+        {"GET / HTTP/1.1\r\nHost: x\r\nX: a\rb\r\n\r\n", HeadResult::Malformed},
+        {std::string("GET / HTTP/1.1\r\nHost: x\r\nX: a\0b\r\n\r\n", 37), HeadResult::Malformed},
         {"GARBAGE\r\n\r\n", HeadResult::Malformed},
-        {"GET x HTTP/1.1\r\n\r\n", HeadResult::Malformed},
-        {"GET / HTTP/1.1\r\n folded\r\n\r\n", HeadResult::Malformed},
-        {"GET / HTTP/1.1\r\nContent-Length: 1x\r\n\r\n", HeadResult::Malformed},
-        {"GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", HeadResult::Complete},
-        {"POST / HTTP/1.1\r\nContent-Length: 512000000\r\n\r\n", HeadResult::HasBody},
-        {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", HeadResult::HasBody},
-        {"GET / HTTP/2.0\r\n\r\n", HeadResult::UnsupportedVersion},
+        {"GET x HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 1x\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", HeadResult::Complete},
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 512000000\r\n\r\n", HeadResult::HasBody},
+        {"POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", HeadResult::HasBody},
+        {"GET / HTTP/1.2\r\nHost: x\r\n\r\n", HeadResult::Complete},
+        {"GET / HTTP/2.0\r\nHost: x\r\n\r\n", HeadResult::UnsupportedVersion},
         {longLine, HeadResult::LineTooLong},
-        {manyHeaders + "\r\n", HeadResult::HeadTooLarge},
+        {manyHeaders + "X: y\r\n\r\n", HeadResult::HeadTooLarge},
         {"GET / HTTP/1.1\r\nX: " + std::string(kMaxHeadBytes, 'a'), HeadResult::HeadTooLarge},
     };
     for (const auto& c : cases) {
@@ -304,11 +312,20 @@ TEST(HttpRequestTest, RequestLineHeadersAndQuery) {
     EXPECT_EQ(QueryValue(r.query, "login"), "j\xC3\xA9 x") << "the first of two, decoded";
     EXPECT_EQ(QueryValue(r.query, "password"), "p+1");
     EXPECT_EQ(QueryValue(r.query, "absent"), "");
-    ASSERT_EQ(ParseRequestHead("GET / HTTP/1.1\r\nConnection: close\r\n\r\n", r, consumed),
+    ASSERT_EQ(ParseRequestHead("GET / HTTP/1.1\r\nHost: x\r\nConnection: close, TE\r\nTE: "
+                               "trailers\r\n\r\n",
+                               r, consumed),
               HeadResult::Complete);
-    EXPECT_FALSE(r.keepAlive);
-    ASSERT_EQ(ParseRequestHead("GET / HTTP/1.1\r\n\r\n", r, consumed), HeadResult::Complete);
-    EXPECT_TRUE(r.keepAlive) << "HTTP/1.1 keeps the connection by default";
+    EXPECT_FALSE(r.keepAlive) << "close among other connection options";
+    ASSERT_EQ(ParseRequestHead("GET / HTTP/1.2\r\nHost: x\r\n\r\n", r, consumed),
+              HeadResult::Complete);
+    EXPECT_TRUE(r.keepAlive) << "any HTTP/1.x keeps the connection as HTTP/1.1 does";
+    ASSERT_EQ(ParseRequestHead("GET HTTP://elsewhere:81/process.php?login=a HTTP/1.1\r\nHost: "
+                               "x\r\n\r\n",
+                               r, consumed),
+              HeadResult::Complete);
+    EXPECT_EQ(r.path, "/process.php") << "absolute form";
+    EXPECT_EQ(r.query, "login=a");
 }
 
 TEST(ListenAddressTest, ParsesHostAndPort) {
