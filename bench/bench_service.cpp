@@ -12,6 +12,12 @@
 //       and 100 wrong-password clients from 100 more addresses attack;
 //       SIGTERM at the end; prints
 //       "normal-p99-ms normal-lost peak-rss-KiB sigterm-ms"
+//   bench_service flood SERVICE-BIN DB PORT SECONDS
+//       starts the service, then 100 addresses x 10 connections send wrong
+//       passwords as fast as they are answered while 20 clients from other
+//       addresses each make a first update (accounts user100..119, a password
+//       not yet proved); the flood then stops; prints
+//       "first-login-p50-ms first-login-p99-ms lost cpu-seconds-in-the-10-s-after"
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -27,8 +33,10 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -372,6 +380,59 @@ int Attack(const std::string& binary, const std::string& db, int port, int secon
     return 0;
 }
 
+// CPU time the process has used so far, in seconds.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i) {
+        if (i == 14 || i == 15) {  // utime, stime
+            ticks += std::stol(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int Flood(const std::string& binary, const std::string& db, int port, int seconds) {
+    const pid_t pid = StartService(binary, db, port);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> guessers;
+    for (int c = 0; c < 1000; ++c) {
+        guessers.emplace_back([&, c] {
+            Client client("127.0.6." + std::to_string(1 + c / 10), port);
+            for (int i = 0; !stop; ++i) {
+                client.Get(UpdateTarget(c % 16, "wrong" + std::to_string(i)));
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the flood in full swing first
+    std::vector<double> firstLogins;
+    int lost = 0;
+    const auto spacing = std::chrono::milliseconds(std::max(1, seconds - 2) * 1000 / 20);
+    for (int a = 100; a < 120; ++a) {
+        const auto start = Clock::now();
+        lost += !Updated(
+            Client("127.0.7." + std::to_string(a - 99), port).Get(UpdateTarget(a, Password(a))));
+        firstLogins.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_until(start + spacing);
+    }
+    stop = true;
+    for (auto& t : guessers) {
+        t.join();  // each ends after its answer; closed connections leave the service
+    }
+    const double before = CpuSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double after = CpuSeconds(pid) - before;
+    StopMs(pid);
+    std::sort(firstLogins.begin(), firstLogins.end());
+    std::printf("%.0f %.0f %d %.2f\n", firstLogins[firstLogins.size() / 2],
+                Percentile99(firstLogins), lost, after);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -385,6 +446,9 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 4 && args[0] == "throughput") {
         return Throughput(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
+    }
+    if (args.size() == 5 && args[0] == "flood") {
+        return Flood(args[1], args[2], std::stoi(args[3]), std::stoi(args[4]));
     }
     if (args.size() == 5 && args[0] == "attack") {
         return Attack(args[1], args[2], std::stoi(args[3]), std::stoi(args[4]));

@@ -39,9 +39,10 @@ bool VerificationQueue::Stop(std::chrono::milliseconds within) {
 
 std::unordered_map<std::string, VerificationQueue::Line>::iterator VerificationQueue::NextLine() {
     auto best = lines_.end();
-    std::tuple<int, std::uint64_t> bestRank{};
+    std::tuple<int, std::size_t, std::uint64_t> bestRank{};
     for (auto it = lines_.begin(); it != lines_.end(); ++it) {
-        const std::tuple<int, std::uint64_t> rank{standing_(it->first), it->second.lastServed};
+        const std::tuple<int, std::size_t, std::uint64_t> rank{
+            standing_(it->first), it->second.jobs.size(), it->second.lastServed};
         if (best == lines_.end() || rank < bestRank) {
             best = it;
             bestRank = rank;

@@ -1,9 +1,9 @@
 // Password verifications waiting for a core, taken fairly across the address
 // blocks that asked for them: each block waits in its own line, and the next
-// verification comes from the block with the fewest recent failures (then the
-// one served longest ago), so a flood from one address, or from many that keep
-// failing, cannot push back a first login from elsewhere. Work whose client
-// has gone is skipped before it starts.
+// verification comes from the block with the fewest recent failures, then the
+// fewest waiting, then the one served longest ago; so a flood from one
+// address, or from many that keep failing, cannot push back a first login
+// from elsewhere. Work whose client has gone is skipped before it starts.
 #pragma once
 
 #include <chrono>
