@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -242,9 +243,9 @@ TEST(ServiceHttpTest, ARequestBodyIsRefused) {
     EXPECT_EQ(service.Stop(), 0);
 }
 
-// A connection from source (an address on 127.0.0.0/8) that has sent an
-// unfinished request head; -1 when it could not connect.
-int SlowConnection(const std::string& source, int port) {
+// A connection from source (an address on 127.0.0.0/8); -1 when it could not
+// connect.
+int ConnectFrom(const std::string& source, int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in from{}, to{};
     from.sin_family = to.sin_family = AF_INET;
@@ -252,12 +253,41 @@ int SlowConnection(const std::string& source, int port) {
     inet_pton(AF_INET, source.c_str(), &from.sin_addr);
     inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
-        send(fd, "GET / HTTP/1.1\r\nX: a", 20, MSG_NOSIGNAL) != 20) {
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
         close(fd);
         return -1;
     }
     return fd;
+}
+
+// A connection from source that has sent text; -1 when it could not.
+int Sent(const std::string& source, int port, const std::string& text) {
+    const int fd = ConnectFrom(source, port);
+    if (fd >= 0 &&
+        send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A connection from source that has sent an unfinished request head.
+int SlowConnection(const std::string& source, int port) {
+    return Sent(source, port, "GET / HTTP/1.1\r\nX: a");
+}
+
+// What the service sends on fd until it closes the connection, or until
+// nothing has come for waitMs.
+std::string Received(int fd, int waitMs) {
+    std::string in;
+    char buffer[4096];
+    pollfd p{fd, POLLIN, 0};
+    for (ssize_t n = 1; n > 0 && poll(&p, 1, waitMs) == 1;) {
+        if ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            in.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    return in;
 }
 
 // True when the service has closed fd, waiting at most a few seconds.
@@ -299,14 +329,38 @@ TEST(ServiceHttpTest, SlowClientsCannotHoldTheService) {
     close(overShare);
 }
 
-// A service with the account joe (password pw), and a client guessing joe's
-// password from 127.0.3.1.
+// A service with the accounts joe and ann (password pw; ann's hashed at full
+// strength, so that guesses at it queue), and a client guessing joe's password
+// from 127.0.3.1.
 class GuessingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         AddAccount(db, "joe", "pw");
+        ASSERT_EQ(RunServiceCommand(db, "user add ann", "pw\n").status, 0);
         ASSERT_TRUE(service.Ready());
     }
+    // One guess at ann's password from source on each of count new
+    // connections, sent all at once.
+    std::vector<int> GuessesAtAnn(const std::string& source, int count) {
+        std::vector<int> fds;
+        for (int i = 0; i < count; ++i) {
+            fds.push_back(Sent(source, service.Port(),
+                               "GET /process.php?login=ann&password=guess" + std::to_string(i) +
+                                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+        }
+        return fds;
+    }
+    // How many of fds have an answer waiting, after waiting up to waitMs for
+    // the first.
+    static int Answered(const std::vector<int>& fds, int waitMs) {
+        std::vector<pollfd> polls;
+        for (int fd : fds) {
+            polls.push_back({fd, POLLIN, 0});
+        }
+        return std::max(0, poll(polls.data(), polls.size(), waitMs));
+    }
+    const std::string annUpdate = "/process.php?login=ann&password=pw";
+
     TempDir dir;
     const std::string db = dir.File("s.db");
     ServiceProcess service{db};
@@ -341,6 +395,93 @@ TEST_F(GuessingTest, RepeatedRefusalsAreSummedUpInTheLog) {
     EXPECT_NE(log.find("127.0.3.1 49 more requests refused status=429 within a minute"),
               std::string::npos)
         << log;
+}
+
+// Guesses sent all at once from one address count from the moment their
+// verification starts: exactly the limit are verified, the rest refused.
+TEST_F(GuessingTest, GuessesSentAtOnceGetNoMoreThanTheLimit) {
+    int verified = 0, refused = 0;
+    for (int fd : GuessesAtAnn("127.0.3.1", 60)) {
+        const std::string reply = Received(fd, 30000);
+        verified += reply.ends_with("\r\n\r\n102");
+        refused += reply.starts_with("HTTP/1.1 429 ");
+        close(fd);
+    }
+    EXPECT_EQ(verified, service::PasswordCheck::Limits{}.maxFailures);
+    EXPECT_EQ(refused, 60 - verified);
+}
+
+// A first login from elsewhere is verified before most of the guesses one
+// address has waiting, not after all of them.
+TEST_F(GuessingTest, AFirstLoginIsNotQueuedBehindAnotherAddresssGuesses) {
+    const std::vector<int> flood = GuessesAtAnn("127.0.3.1", 20);
+    ASSERT_GT(Answered(flood, 30000), 0) << "the guesses are being verified";
+    EXPECT_EQ(HttpClient("127.0.3.2").Get("http://" + service.HostPort() + annUpdate),
+              "100127.0.3.2");
+    EXPECT_LE(Answered(flood, 0), 10) << "guesses answered before the first login";
+    for (int fd : flood) {
+        close(fd);
+    }
+}
+
+// Guesses whose clients hang up before their turn are never verified, so
+// they cost neither time nor the address's attempts; each is logged as 499.
+TEST_F(GuessingTest, WorkForClientsThatLeftIsSkippedAndNotCounted) {
+    for (int fd : GuessesAtAnn("127.0.3.3", 30)) {
+        close(fd);
+    }
+    EXPECT_EQ(HttpClient("127.0.3.3").Get("http://" + service.HostPort() + annUpdate),
+              "100127.0.3.3");
+    ASSERT_EQ(service.Stop(), 0);
+    EXPECT_NE(service.Log().find("127.0.3.3 GET /process.php login=\"ann\" status=499"),
+              std::string::npos)
+        << service.Log();
+}
+
+// With every place taken, a new client is served and the connection that has
+// waited longest for a request makes room for it.
+TEST(ServiceHttpTest, AtTheCapTheLongestIdleConnectionMakesRoom) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 64 + 4);  // room for 4
+    ASSERT_TRUE(service.Ready());
+    const std::string home = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::vector<int> idle;
+    for (int i = 1; i <= 4; ++i) {
+        idle.push_back(Sent("127.0.11." + std::to_string(i), service.Port(), home));
+        ASSERT_TRUE(Received(idle.back(), 200).starts_with("HTTP/1.1 200 ")) << i;
+    }
+    const int newcomer = Sent("127.0.11.5", service.Port(), home);
+    EXPECT_TRUE(Received(newcomer, 200).starts_with("HTTP/1.1 200 "));
+    EXPECT_TRUE(ClosedByService(idle.front(), 5000)) << "the longest idle";
+    EXPECT_FALSE(ClosedByService(idle.back(), 0)) << "the most recent";
+    for (int fd : idle) {
+        close(fd);
+    }
+    close(newcomer);
+}
+
+// Request heads end as RFC 9112 and 9110 say: empty lines before a request
+// are ignored, HTTP/1.2 is served as 1.1, an absolute target is served, close
+// among other connection options closes, and Host must be there once.
+TEST(ServiceHttpTest, RequestHeadsEndAsHttp11Says) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"));
+    ASSERT_TRUE(service.Ready());
+    const int fd = Sent("127.0.0.1", service.Port(),
+                        "\r\nGET / HTTP/1.2\r\nHost: x\r\n\r\n"
+                        "GET http://x/ HTTP/1.1\r\nHost: x\r\nConnection: close, TE\r\n"
+                        "TE: trailers\r\n\r\n");
+    const std::string both = Received(fd, 5000);
+    EXPECT_EQ(both.find("HTTP/1.1 200 "), 0u) << both;
+    EXPECT_NE(both.find("HTTP/1.1 200 ", 1), std::string::npos) << both;
+    EXPECT_TRUE(ClosedByService(fd, 0));
+    close(fd);
+    for (const char* head :
+         {"GET / HTTP/1.1\r\n\r\n", "GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n"}) {
+        const int bad = Sent("127.0.0.1", service.Port(), head);
+        EXPECT_TRUE(Received(bad, 5000).starts_with("HTTP/1.1 400 ")) << head;
+        close(bad);
+    }
 }
 
 // Listening on [::], an IPv4 client is answered and recorded by its IPv4

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,13 +66,17 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
 }
 
 ServiceProcess::ServiceProcess(const std::string& db, int port, const std::string& listenHost,
-                               int logFd)
+                               int logFd, int descriptors)
     : port_(port != 0 ? port : FreeLoopbackPort()), logPath_(db + ".log") {
     pid_ = fork();
     if (pid_ == 0) {
         const int log =
             logFd >= 0 ? logFd : open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(log, STDERR_FILENO);
+        if (descriptors > 0) {
+            const rlimit limit{static_cast<rlim_t>(descriptors), static_cast<rlim_t>(descriptors)};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
         const std::string listen = listenHost + ":" + std::to_string(port_);
         execl(KESTROME_SERVICE_BIN, "kestrome-service", "serve", "--listen", listen.c_str(), "--db",
               db.c_str(), static_cast<char*>(nullptr));

@@ -23,9 +23,10 @@ class ServiceProcess {
 public:
     // Starts "serve" on listenHost (127.0.0.1 unless given) and a free port
     // (or the given one), its standard error going to the log file or, when
-    // given, to logFd.
+    // given, to logFd; with descriptors, that is the most it may open.
     explicit ServiceProcess(const std::string& db, int port = 0,
-                            const std::string& listenHost = "127.0.0.1", int logFd = -1);
+                            const std::string& listenHost = "127.0.0.1", int logFd = -1,
+                            int descriptors = 0);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
