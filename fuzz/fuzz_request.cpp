@@ -1,7 +1,8 @@
-// The service's request head reader on any bytes: never reads past what it
-// was given, never waits for more than one head's worth, and a head it takes
-// is a request line with a path, whose query values decode to no more bytes
-// than they were sent with.
+// The service's request head reader on any bytes (the library's parser and
+// what the service decides around it: empty lines before a request, versions,
+// Host, the target's form): never reads past what it was given, never waits
+// for more than one head's worth, and a head it takes is a request line with
+// a path, whose query values decode to no more bytes than they were sent with.
 #include <cstdint>
 #include <string_view>
 
