@@ -282,6 +282,7 @@ TEST_F(ServiceTest, AUserCommandRunWhileAVerificationWaitsIsNeverOverruled) {
 // (9110, 9112) say.
 TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
     const std::string longLine = "GET /" + std::string(kMaxHeadBytes, 'a') + " HTTP/1.1\r\n";
+    const char withNul[] = "GET / HTTP/1.1\r\nHost: x\r\nX: a\0b\r\n\r\n";
     std::string manyHeaders = "GET / HTTP/1.1\r\nHost: x\r\n";
     for (std::size_t i = 0; i < kMaxHeaderLines; ++i) {
         manyHeaders += "X: y\r\n";
@@ -297,7 +298,7 @@ TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
         {"GET / HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", HeadResult::Malformed},
         {"GET / HTTP/1.0\r\n\r\n", HeadResult::Complete},
         {"GET / HTTP/1.1\r\nHost: x\r\nX: a\rb\r\n\r\n", HeadResult::Malformed},
-        {std::string("GET / HTTP/1.1\r\nHost: x\r\nX: a\0b\r\n\r\n", 37), HeadResult::Malformed},
+        {std::string(withNul, sizeof withNul - 1), HeadResult::Malformed},
         {"GARBAGE\r\n\r\n", HeadResult::Malformed},
         {"GET x HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Malformed},
         {"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 1x\r\n\r\n", HeadResult::Malformed},
