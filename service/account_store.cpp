@@ -22,8 +22,20 @@ const char* kSchema =
     " last_address TEXT NOT NULL DEFAULT '',"
     " last_update INTEGER NOT NULL DEFAULT 0)";
 
+// Version 2: the address last confirmed published in DNS for each account,
+// and the names of removed accounts whose records are still to be withdrawn
+// (kept by a trigger, so that removal by any program leaves a note).
+const char* kVersion2[] = {
+    "ALTER TABLE accounts ADD COLUMN published_address TEXT NOT NULL DEFAULT ''",
+    "CREATE TABLE withdrawals (name TEXT PRIMARY KEY NOT NULL)",
+    "CREATE TRIGGER account_removed AFTER DELETE ON accounts"
+    " WHEN OLD.published_address != ''"
+    " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END",
+};
+
 const char* kColumns =
-    "SELECT name, password_hash, banned, last_address, last_update FROM accounts";
+    "SELECT name, password_hash, banned, last_address, last_update, published_address"
+    " FROM accounts";
 
 std::string Text(sqlite3_stmt* st, int column) {
     const unsigned char* text = sqlite3_column_text(st, column);
@@ -109,9 +121,28 @@ bool AccountStore::Prepare() {
         writer_.Note(rc == SQLITE_OK ? SQLITE_ERROR : rc);
         return false;
     }
-    return version == kSchemaVersion ||
-           (Execute("PRAGMA journal_mode=WAL", {}) >= 0 && Execute(kSchema, {}) >= 0 &&
-            Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0);
+    if (version == kSchemaVersion) {
+        return true;
+    }
+    if (Execute("PRAGMA journal_mode=WAL", {}) < 0 || Execute("BEGIN IMMEDIATE", {}) < 0) {
+        return false;
+    }
+    bool done = Execute(kSchema, {}) >= 0;
+    if (version < 2) {
+        for (const char* step : kVersion2) {
+            done = done && Execute(step, {}) >= 0;
+        }
+    }
+    done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
+    if (!done) {
+        const Trouble trouble = writer_.trouble;  // the failed step's, not the rollback's
+        const std::string text = writer_.troubleText;
+        Execute("ROLLBACK", {});
+        writer_.trouble = trouble;
+        writer_.troubleText = text;
+        return false;
+    }
+    return Execute("COMMIT", {}) >= 0;
 }
 
 void AccountStore::Link::Note(int rc) {
@@ -172,7 +203,7 @@ int AccountStore::Execute(Link& link, const std::string& sql,
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         if (rows != nullptr) {
             rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
-                             sqlite3_column_int64(st, 4)});
+                             sqlite3_column_int64(st, 4), Text(st, 5)});
         }
     }
     link.Note(rc);
@@ -224,6 +255,42 @@ bool AccountStore::SetBanned(const std::string& name, bool banned) {
 
 bool AccountStore::Remove(const std::string& name) {
     return Execute("DELETE FROM accounts WHERE name = ?1", {name}) > 0;
+}
+
+std::optional<std::vector<AccountStore::Publication>> AccountStore::PendingPublications() {
+    static const std::string kPending =
+        "SELECT name, '' FROM withdrawals UNION ALL"
+        " SELECT name, CASE WHEN banned THEN '' ELSE last_address END AS wanted FROM accounts"
+        " WHERE wanted != published_address";
+    std::lock_guard lock(reader_.mutex);
+    sqlite3_stmt* st = reader_.Prepared(kPending);
+    if (st == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<Publication> pending;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        pending.push_back({Text(st, 0), Text(st, 1)});
+    }
+    sqlite3_reset(st);
+    return rc == SQLITE_DONE ? std::optional(std::move(pending)) : std::nullopt;
+}
+
+bool AccountStore::MarkPublished(const std::string& name, const std::string& address) {
+    return Execute("UPDATE accounts SET published_address = ?2 WHERE name = ?1", {name, address}) >=
+               0 &&
+           (!address.empty() || Execute("DELETE FROM withdrawals WHERE name = ?1", {name}) >= 0);
+}
+
+std::int64_t AccountStore::DataVersion() {
+    std::lock_guard lock(reader_.mutex);
+    sqlite3_stmt* st = reader_.Prepared("PRAGMA data_version");
+    const std::int64_t version =
+        st != nullptr && sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+    if (st != nullptr) {
+        sqlite3_reset(st);
+    }
+    return version;
 }
 
 AccountStore::Recording AccountStore::RecordUpdate(const std::string& name,

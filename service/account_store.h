@@ -23,8 +23,9 @@ struct Account {
     std::string name;
     std::string passwordHash;
     bool banned = false;
-    std::string lastAddress;      // empty until the first update
-    std::int64_t lastUpdate = 0;  // seconds since the epoch, UTC; 0 until then
+    std::string lastAddress;       // empty until the first update
+    std::int64_t lastUpdate = 0;   // seconds since the epoch, UTC; 0 until then
+    std::string publishedAddress;  // last confirmed published in DNS; empty for none
 };
 
 class AccountStore {
@@ -50,6 +51,21 @@ public:
     bool SetBanned(const std::string& name, bool banned);
     bool Remove(const std::string& name);
 
+    // DNS publication: what each name whose published state differs from its
+    // recorded one should show (an address, or nothing when banned or
+    // removed), withdrawals of removed names first; nothing when the
+    // database cannot be read.
+    struct Publication {
+        std::string name;
+        std::string address;  // empty: withdraw the name's records
+    };
+    std::optional<std::vector<Publication>> PendingPublications();
+    // Notes that name's records now show address (empty: none).
+    bool MarkPublished(const std::string& name, const std::string& address);
+    // Changes whenever another connection or process has written the
+    // database; -1 when it cannot be read.
+    std::int64_t DataVersion();
+
     enum class Recording { Recorded, AccountChanged, Failed };
     // Records an update for an account whose password was proved against
     // provedHash, in the same step that checks the account still exists, is
@@ -65,7 +81,7 @@ public:
     Trouble LastTrouble();
     std::string LastError();
 
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
 private:
     // One connection to the database, with its prepared statements and the

@@ -42,12 +42,13 @@ std::optional<std::string> NewPasswordHash(const PasswordReader& readPassword,
 
 int ListUsers(AccountStore& store, std::ostream& out) {
     out << std::left << std::setw(20) << "NAME" << std::setw(8) << "BANNED" << std::setw(40)
-        << "LAST ADDRESS"
-        << "LAST UPDATE" << std::endl;
+        << "LAST ADDRESS" << std::setw(25) << "LAST UPDATE"
+        << "PUBLISHED IN DNS" << std::endl;
+    const auto dash = [](const std::string& text) { return text.empty() ? "-" : text; };
     for (const Account& a : store.List()) {
         out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(40)
-            << (a.lastAddress.empty() ? "-" : a.lastAddress) << FormatTime(a.lastUpdate)
-            << std::endl;
+            << dash(a.lastAddress) << std::setw(25) << FormatTime(a.lastUpdate)
+            << dash(a.publishedAddress) << std::endl;
     }
     return kOk;
 }

@@ -1,20 +1,24 @@
 // kestrome-service: the reference update service for Kestrome.
 //
 //   kestrome-service serve [--listen ADDR:PORT] [--db FILE]
+//                          [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]
 //   kestrome-service [--db FILE] [--hash-strength minimum] user add|passwd NAME
 //   kestrome-service [--db FILE] user ban|unban|remove NAME
 //   kestrome-service [--db FILE] user list
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "service/admin.h"
+#include "service/dns_update.h"
 #include "service/server.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE]\n"
+    "                              [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]\n"
     "       kestrome-service [--db FILE] [--hash-strength interactive|minimum] user add|passwd "
     "NAME\n"
     "       kestrome-service [--db FILE] user ban|unban|remove NAME\n"
@@ -25,6 +29,7 @@ struct Options {
     service::ListenAddress listen;
     service::HashStrength strength = service::HashStrength::Interactive;
     std::vector<std::string> words;  // the command and its arguments
+    std::string dnsServer, dnsZone, dnsKey;
 };
 
 // Reads the options wherever they stand; false on a bad one.
@@ -39,6 +44,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
                 std::cerr << "kestrome-service: --listen wants ADDR:PORT" << std::endl;
                 return false;
             }
+        } else if (arg == "--dns-server" && hasValue) {
+            o.dnsServer = argv[++i];
+        } else if (arg == "--dns-zone" && hasValue) {
+            o.dnsZone = argv[++i];
+        } else if (arg == "--dns-key" && hasValue) {
+            o.dnsKey = argv[++i];
         } else if (arg == "--hash-strength" && hasValue) {
             const std::string value = argv[++i];
             if (value != "interactive" && value != "minimum") {
@@ -55,6 +66,35 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     return !o.words.empty();
 }
 
+// The name server to publish to, when all three options are given; false,
+// with a message, when they are given wrongly.
+bool DnsOptions(const Options& o, std::optional<service::DnsTarget>& target) {
+    const int given = !o.dnsServer.empty() + !o.dnsZone.empty() + !o.dnsKey.empty();
+    if (given == 0) {
+        return true;
+    }
+    service::ListenAddress server;
+    service::DnsTarget t;
+    std::string error;
+    if (given != 3) {
+        error = "--dns-server, --dns-zone and --dns-key go together";
+    } else if (!service::ParseListenAddress(o.dnsServer, server)) {
+        error = "--dns-server wants ADDR:PORT";
+    } else if ((t.zone = service::ZoneName(o.dnsZone)).empty()) {
+        error = "--dns-zone " + o.dnsZone + " is not a domain name";
+    } else {
+        service::ReadTsigKey(o.dnsKey, t.key, error);
+    }
+    if (!error.empty()) {
+        std::cerr << "kestrome-service: " << error << std::endl;
+        return false;
+    }
+    t.host = server.host;
+    t.port = server.port;
+    target = std::move(t);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,6 +108,10 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
+    std::optional<service::DnsTarget> dns;
+    if (command == "serve" && !DnsOptions(options, dns)) {
+        return 2;
+    }
     if (!service::InitPasswords()) {
         std::cerr << "kestrome-service: libsodium cannot start" << std::endl;
         return 1;
@@ -79,7 +123,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "serve") {
-        return options.words.size() == 1 ? service::Serve(*store, options.listen, std::cerr) : 2;
+        return options.words.size() == 1 ? service::Serve(*store, options.listen, std::cerr, dns)
+                                         : 2;
     }
     const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
     return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,

@@ -8,6 +8,7 @@
 #include <ostream>
 
 #include "service/address_block.h"
+#include "service/dns_publication.h"
 #include "service/http_server.h"
 #include "service/log_writer.h"
 #include "service/update_decision.h"
@@ -48,6 +49,9 @@ std::string LogSafe(const std::string& text) {
 // for the database.
 struct Updates {
     explicit Updates(AccountStore& s) : store(s) {}
+
+    // Told when an update recorded a new address.
+    std::function<void()> addressChanged = [] {};
 
     // Not a reply of the protocol: the work for a client that had gone was
     // skipped. Only ever logged.
@@ -106,7 +110,11 @@ struct Updates {
 
     void Record(Account account, const std::string& peer, const HttpServer::Reply& reply) {
         records.Post([this, account = std::move(account), peer, reply] {
-            reply(Response(RecordUpdate(store, check, account, peer, Now())));
+            const UpdateReply answer = RecordUpdate(store, check, account, peer, Now());
+            reply(Response(answer));
+            if (answer.code == kUpdated && account.lastAddress != peer) {
+                addressChanged();
+            }
         });
     }
 
@@ -206,7 +214,8 @@ account with the address and time of its last update.</p>
 )";
 }
 
-int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out) {
+int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out,
+          const std::optional<DnsTarget>& dns) {
     BlockStopSignals();  // before the pools and the log start their threads
     // A log reader that goes away (a closed pipe) must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
@@ -214,6 +223,11 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out) 
     LogWriter log(out);
     RefusalSummary refusals;
     Updates updates(store);
+    std::optional<DnsPublication> publication;
+    if (dns) {
+        publication.emplace(store, *dns, [&log](const std::string& line) { log.Write(line); });
+        updates.addressChanged = [&publication] { publication->Nudge(); };
+    }
     HttpServer server(
         [&updates](const HttpRequest& req, const std::string& peer, HttpServer::Reply reply) {
             return Route(updates, req, peer, std::move(reply));

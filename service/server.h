@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "service/account_store.h"
+#include "service/dns_update.h"
 
 namespace service {
 
@@ -18,8 +20,10 @@ struct ListenAddress {
 // Parses "ADDR:PORT" ("[::1]:8245" for IPv6); false when it is not one.
 bool ParseListenAddress(const std::string& text, ListenAddress& out);
 
-// Serves until SIGTERM or SIGINT; returns the process's exit status.
-int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log);
+// Serves until SIGTERM or SIGINT, publishing addresses in DNS when dns is
+// given; returns the process's exit status.
+int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log,
+          const std::optional<DnsTarget>& dns = std::nullopt);
 
 // The home page's HTML.
 std::string HomePage();

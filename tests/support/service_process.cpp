@@ -66,8 +66,17 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
 }
 
 ServiceProcess::ServiceProcess(const std::string& db, int port, const std::string& listenHost,
-                               int logFd, int descriptors)
+                               int logFd, int descriptors,
+                               const std::vector<std::string>& extraArgs)
     : port_(port != 0 ? port : FreeLoopbackPort()), logPath_(db + ".log") {
+    // Everything the child needs is made before the fork.
+    const std::string listen = listenHost + ":" + std::to_string(port_);
+    std::vector<const char*> argv = {"kestrome-service", "serve", "--listen",
+                                     listen.c_str(),     "--db",  db.c_str()};
+    for (const std::string& arg : extraArgs) {
+        argv.push_back(arg.c_str());
+    }
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
         const int log =
@@ -77,9 +86,7 @@ ServiceProcess::ServiceProcess(const std::string& db, int port, const std::strin
             const rlimit limit{static_cast<rlim_t>(descriptors), static_cast<rlim_t>(descriptors)};
             setrlimit(RLIMIT_NOFILE, &limit);
         }
-        const std::string listen = listenHost + ":" + std::to_string(port_);
-        execl(KESTROME_SERVICE_BIN, "kestrome-service", "serve", "--listen", listen.c_str(), "--db",
-              db.c_str(), static_cast<char*>(nullptr));
+        execv(KESTROME_SERVICE_BIN, const_cast<char* const*>(argv.data()));
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + kStartWait;

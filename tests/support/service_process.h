@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,10 +24,11 @@ class ServiceProcess {
 public:
     // Starts "serve" on listenHost (127.0.0.1 unless given) and a free port
     // (or the given one), its standard error going to the log file or, when
-    // given, to logFd; with descriptors, that is the most it may open.
+    // given, to logFd; with descriptors, that is the most it may open;
+    // extraArgs follow the others.
     explicit ServiceProcess(const std::string& db, int port = 0,
                             const std::string& listenHost = "127.0.0.1", int logFd = -1,
-                            int descriptors = 0);
+                            int descriptors = 0, const std::vector<std::string>& extraArgs = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;

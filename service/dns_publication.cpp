@@ -1,0 +1,98 @@
+#include "service/dns_publication.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace service {
+
+namespace {
+constexpr auto kPoll = std::chrono::milliseconds(500);
+constexpr auto kFirstRetry = std::chrono::seconds(1);
+constexpr auto kLastRetry = std::chrono::seconds(60);
+}  // namespace
+
+DnsPublication::DnsPublication(AccountStore& store, DnsTarget target, Log log)
+    : store_(store), target_(std::move(target)), log_(std::move(log)), thread_([this] { Run(); }) {}
+
+DnsPublication::~DnsPublication() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void DnsPublication::Nudge() {
+    {
+        std::lock_guard lock(mutex_);
+        nudged_ = true;
+    }
+    wake_.notify_one();
+}
+
+void DnsPublication::Run() {
+    using Clock = std::chrono::steady_clock;
+    std::int64_t seen = -1;
+    std::chrono::seconds retry = kFirstRetry;
+    bool backingOff = false;
+    Clock::time_point retryAt;
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        // While waiting to try the name server again, changes wait too.
+        wake_.wait_until(lock, backingOff ? retryAt : Clock::now() + kPoll,
+                         [&] { return stopping_ || (nudged_ && !backingOff); });
+        if (stopping_ || (backingOff && Clock::now() < retryAt)) {
+            continue;
+        }
+        const std::int64_t version = store_.DataVersion();
+        if (!std::exchange(nudged_, false) && version == seen && !backingOff) {
+            continue;
+        }
+        seen = version;
+        lock.unlock();
+        const bool done = Reconcile();
+        lock.lock();
+        backingOff = !done;
+        if (done) {
+            retry = kFirstRetry;
+            continue;
+        }
+        log_("kestrome-service: DNS publication tries again in " + std::to_string(retry.count()) +
+             " s\n");
+        retryAt = Clock::now() + retry;
+        retry = std::min(retry * 2, std::chrono::seconds(kLastRetry));
+    }
+}
+
+bool DnsPublication::Reconcile() {
+    const auto pending = store_.PendingPublications();
+    if (!pending) {
+        return true;  // the database is busy: the next change or poll tries again
+    }
+    return std::all_of(pending->begin(), pending->end(),
+                       [this](const AccountStore::Publication& p) { return Publish(p); });
+}
+
+// A login that is not a DNS label is never published, and told once.
+bool DnsPublication::Publish(const AccountStore::Publication& p) {
+    if (!PublishableLabel(p.name)) {
+        if (toldUnpublishable_.insert(p.name).second) {
+            log_("kestrome-service: account \"" + p.name +
+                 "\" is not published in DNS: not a name of letters, digits and hyphens\n");
+        }
+        return true;
+    }
+    const std::string name = p.name + "." + target_.zone;
+    const std::string failure = UpdateDnsName(target_, p.name, p.address);
+    if (!failure.empty()) {
+        log_("kestrome-service: DNS update of " + name + " failed: " + failure + "\n");
+        return false;
+    }
+    log_("kestrome-service: DNS " + name + " " + (p.address.empty() ? "withdrawn" : p.address) +
+         "\n");
+    store_.MarkPublished(p.name, p.address);
+    return true;
+}
+
+}  // namespace service

@@ -1,0 +1,52 @@
+// Keeps DNS showing each account's recorded address, beside the HTTP path and
+// never in its way: a thread of its own brings every name whose published
+// state differs from the database up to date, when an update changed an
+// address, when any program changed the database (polled every half second),
+// and at start. When the name server fails, it says why in the log and tries
+// again after 1 s, doubling to 60 s; only the latest state is ever sent.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "service/account_store.h"
+#include "service/dns_update.h"
+
+namespace service {
+
+class DnsPublication {
+public:
+    using Log = std::function<void(const std::string& line)>;
+
+    DnsPublication(AccountStore& store, DnsTarget target, Log log);
+    // Stops the thread; an update under way may take its 2 s.
+    ~DnsPublication();
+    DnsPublication(const DnsPublication&) = delete;
+    DnsPublication& operator=(const DnsPublication&) = delete;
+
+    // An address changed: look now.
+    void Nudge();
+
+private:
+    void Run();
+    // Sends what is pending; false when the name server failed.
+    bool Reconcile();
+    bool Publish(const AccountStore::Publication& p);
+
+    AccountStore& store_;
+    DnsTarget target_;
+    Log log_;
+    std::set<std::string> toldUnpublishable_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool nudged_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace service

@@ -1,0 +1,179 @@
+// The service publishing addresses through a real name server (Knot DNS)
+// started by each test.
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "support/knot_server.h"
+#include "support/service_process.h"
+#include "support/temp_dir.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The reply to one update for login (password pw) sent from source.
+std::string Update(const std::string& hostPort, const std::string& login,
+                   const std::string& source = "127.0.0.1") {
+    std::string body;
+    CURL* curl = curl_easy_init();
+    const std::string url = "http://" + hostPort + "/process.php?login=" + login + "&password=pw";
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_INTERFACE, source.c_str());
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+            static_cast<std::string*>(out)->append(d, s * n);
+            return s * n;
+        });
+    curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    return body;
+}
+
+// True once text appears in the service's log, waiting up to seconds.
+bool LogSays(const ServiceProcess& service, const std::string& text, int seconds) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (service.Log().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+class DnsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access("/usr/sbin/knotd", X_OK) != 0) {
+            GTEST_SKIP() << "Knot DNS is not installed (scripts/install-deps installs it)";
+        }
+        ASSERT_EQ(knot.Trouble(), "");
+        AddAccount(db, "joe", "pw");
+    }
+    // The service publishing to the test's name server, with its key or
+    // another one.
+    std::unique_ptr<ServiceProcess> Service(bool rightKey = true) {
+        auto service = std::make_unique<ServiceProcess>(
+            db, 0, "127.0.0.1", -1, 0,
+            std::vector<std::string>{"--dns-server", knot.HostPort(), "--dns-zone",
+                                     KnotServer::kZone, "--dns-key", knot.KeyFile(rightKey)});
+        EXPECT_TRUE(service->Ready()) << service->Log();
+        return service;
+    }
+    std::string User(const std::string& command) {
+        return RunServiceCommand(db, "user " + command).output;
+    }
+
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    KnotServer knot{dir.Path()};
+};
+
+// One A record, TTL 60, follows the account: a new address replaces it, a
+// ban or a removal takes it away and an unban brings it back, each made by
+// the user commands as separate processes; a refresh from the same address
+// sends nothing.
+TEST_F(DnsTest, TheRecordFollowsTheAccount) {
+    auto service = Service();
+    EXPECT_EQ(Update(service->HostPort(), "joe"), "100127.0.0.1");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.0.1", 2));
+    EXPECT_EQ(Update(service->HostPort(), "joe", "127.0.12.1"), "100127.0.12.1");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.12.1", 2));
+    User("ban joe");
+    EXPECT_TRUE(knot.WaitFor("joe", "", 3)) << "banned";
+    User("unban joe");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.12.1", 3)) << "unbanned";
+    EXPECT_NE(User("list").find("127.0.12.1  "), std::string::npos) << User("list");
+    EXPECT_EQ(Update(service->HostPort(), "joe", "127.0.12.1"), "100127.0.12.1");
+    User("remove joe");
+    EXPECT_TRUE(knot.WaitFor("joe", "", 3)) << "removed";
+    ASSERT_EQ(service->Stop(), 0);
+    const std::string log = service->Log();
+    const std::string sent = "DNS joe.example.test. 127.0.12.1";
+    std::size_t times = 0;
+    for (std::size_t at = log.find(sent); at != std::string::npos; at = log.find(sent, at + 1)) {
+        ++times;
+    }
+    EXPECT_EQ(times, 2u) << "the change and the unban; the refresh sent nothing: " << log;
+}
+
+// A login that is not a DNS label is answered as usual, never published, and
+// told once in the log.
+TEST_F(DnsTest, ALoginThatIsNoDnsLabelIsNeverPublished) {
+    AddAccount(db, "jo_e", "pw");
+    auto service = Service();
+    EXPECT_EQ(Update(service->HostPort(), "jo_e"), "100127.0.0.1");
+    EXPECT_EQ(Update(service->HostPort(), "jo_e", "127.0.12.3"), "100127.0.12.3");
+    EXPECT_EQ(Update(service->HostPort(), "joe"), "100127.0.0.1");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.0.1", 2)) << "others are published";
+    ASSERT_EQ(service->Stop(), 0);
+    const std::string log = service->Log();
+    const std::string told = "account \"jo_e\" is not published in DNS";
+    EXPECT_NE(log.find(told), std::string::npos) << log;
+    EXPECT_EQ(log.find(told), log.rfind(told)) << log;
+}
+
+// With the name server down, clients are answered as usual and the failure is
+// logged in words; once it is back, it gets the latest address.
+TEST_F(DnsTest, ANameServerThatWasDownGetsTheLatestAddressWhenBack) {
+    knot.Stop();
+    auto service = Service();
+    EXPECT_EQ(Update(service->HostPort(), "joe"), "100127.0.0.1");
+    EXPECT_EQ(Update(service->HostPort(), "joe", "127.0.12.2"), "100127.0.12.2");
+    EXPECT_TRUE(LogSays(*service, "time-out after 2 s, or nothing listening", 5)) << service->Log();
+    knot.Start();
+    ASSERT_EQ(knot.Trouble(), "");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.12.2", 20)) << service->Log();
+}
+
+// A key the name server does not accept is logged with the server's reason;
+// nothing is published and clients are answered as usual.
+TEST_F(DnsTest, AWrongKeyIsLoggedAndHarmsNothing) {
+    auto service = Service(false);
+    EXPECT_EQ(Update(service->HostPort(), "joe"), "100127.0.0.1");
+    EXPECT_TRUE(LogSays(*service, "refused the update: NOTAUTH (BADSIG", 5)) << service->Log();
+    EXPECT_EQ(knot.Records("joe"), "");
+    EXPECT_EQ(Update(service->HostPort(), "joe", "127.0.12.4"), "100127.0.12.4");
+}
+
+// Changes made while the service was stopped are published when it starts.
+TEST_F(DnsTest, ChangesMadeWhileStoppedArePublishedAtStart) {
+    AddAccount(db, "ann", "pw");
+    auto service = Service();
+    EXPECT_EQ(Update(service->HostPort(), "joe"), "100127.0.0.1");
+    EXPECT_EQ(Update(service->HostPort(), "ann"), "100127.0.0.1");
+    ASSERT_TRUE(knot.WaitFor("ann", "A 60 127.0.0.1", 2));
+    ASSERT_EQ(service->Stop(), 0);
+    User("ban joe");
+    User("remove ann");
+    AddAccount(db, "bob", "pw");
+    service = Service();
+    EXPECT_TRUE(knot.WaitFor("joe", "", 5)) << "banned while stopped";
+    EXPECT_TRUE(knot.WaitFor("ann", "", 5)) << "removed while stopped";
+}
+
+// Wrong DNS options stop serve at start with one line and status 2.
+TEST_F(DnsTest, WrongDnsOptionsStopTheServiceAtStart) {
+    const std::string key = knot.KeyFile();
+    const std::string dns = " --dns-server " + knot.HostPort() + " --dns-zone example.test";
+    chmod(key.c_str(), 0644);
+    CommandResult shared = RunServiceCommand(db, "serve" + dns + " --dns-key " + key);
+    EXPECT_EQ(shared.status, 2);
+    EXPECT_NE(shared.output.find("can be read by others"), std::string::npos) << shared.output;
+    chmod(key.c_str(), 0600);
+    WriteFile(dir.File("md5.key"), "key \"k\" { algorithm hmac-md5; secret \"AAAA\"; };\n");
+    chmod(dir.File("md5.key").c_str(), 0600);
+    CommandResult md5 = RunServiceCommand(db, "serve" + dns + " --dns-key " + dir.File("md5.key"));
+    EXPECT_EQ(md5.status, 2);
+    EXPECT_NE(md5.output.find("unknown algorithm hmac-md5"), std::string::npos) << md5.output;
+    EXPECT_EQ(RunServiceCommand(db, "serve --dns-zone x").status, 2);
+}
+
+}  // namespace
