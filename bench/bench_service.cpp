@@ -3,9 +3,15 @@
 //   bench_service accounts DB N
 //       creates accounts user0..user(N-1), passwords pw0.., at the default
 //       (Interactive) hash strength, as `user add` would
-//   bench_service throughput PORT SECONDS N
+//   bench_service throughput PORT SECONDS N [changing]
 //       64 keep-alive clients with correct passwords over the N accounts, after
-//       one warm-up request per account; prints "updates/s p99-ms failures"
+//       one warm-up request per account; prints "updates/s p99-ms failures";
+//       with "changing", each client sends from an address of its own and
+//       moves through the accounts so that every update changes an address
+//   bench_service dnslatency PORT DNS-PORT ZONE N
+//       N updates of user0 from a new address each; for each, the time until
+//       the name server on 127.0.0.1:DNS-PORT answers user0.ZONE with it;
+//       prints "median-ms worst-ms"
 //   bench_service attack SERVICE-BIN DB PORT SECONDS
 //       starts the service, then 16 normal clients (accounts user0..15) while
 //       slow connections (1,000 from one address and 1,000 from 50 others)
@@ -18,8 +24,12 @@
 //       addresses each make a first update (accounts user100..119, a password
 //       not yet proved); the flood then stops; prints
 //       "first-login-p50-ms first-login-p99-ms lost cpu-seconds-in-the-10-s-after"
+// Before ldns, which otherwise defines true and false as macros.
+#include <stdbool.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ldns/ldns.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -172,14 +182,20 @@ struct NormalClients {
     int lost = 0;
     std::mutex mutex;
 
+    bool changing = false;  // see "throughput ... changing" at the top
+
     void Run(int port, int clients, int accounts, const std::atomic<bool>& stop) {
         std::vector<std::thread> threads;
         for (int c = 0; c < clients; ++c) {
             threads.emplace_back([&, c] {
-                Client client("127.0.0.1", port);
+                Client client(changing ? "127.0.14." + std::to_string(c + 1) : "127.0.0.1", port);
                 std::vector<double> mine;
                 int failed = 0;
-                for (int a = c; !stop; a = a + clients < accounts ? a + clients : c) {
+                const auto next = [&](int a) {
+                    return changing ? (a + clients + 1) % accounts
+                                    : (a + clients < accounts ? a + clients : c);
+                };
+                for (int a = c; !stop; a = next(a)) {
                     const auto start = Clock::now();
                     if (!Updated(client.Get(UpdateTarget(a, Password(a))))) {
                         ++failed;
@@ -242,13 +258,14 @@ int Accounts(const std::string& db, int count) {
     return 0;
 }
 
-int Throughput(int port, int seconds, int accounts) {
+int Throughput(int port, int seconds, int accounts, bool changing) {
     if (!WarmUp(port, accounts)) {
         std::fprintf(stderr, "bench_service: the warm-up was not answered\n");
         return 1;
     }
     std::atomic<bool> stop{false};
     NormalClients normal;
+    normal.changing = changing;
     std::thread timer([&] {
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         stop = true;
@@ -433,6 +450,53 @@ int Flood(const std::string& binary, const std::string& db, int port, int second
     return 0;
 }
 
+// The address the name server on 127.0.0.1:port gives for name's A record;
+// empty when none.
+std::string AddressInDns(int port, const std::string& name) {
+    ldns_resolver* resolver = ldns_resolver_new();
+    ldns_resolver_push_nameserver(resolver, ldns_rdf_new_frm_str(LDNS_RDF_TYPE_A, "127.0.0.1"));
+    ldns_resolver_set_port(resolver, static_cast<std::uint16_t>(port));
+    ldns_resolver_set_timeout(resolver, {1, 0});
+    ldns_resolver_set_retry(resolver, 1);
+    ldns_rdf* owner = ldns_dname_new_frm_str(name.c_str());
+    ldns_pkt* answer =
+        ldns_resolver_query(resolver, owner, LDNS_RR_TYPE_A, LDNS_RR_CLASS_IN, LDNS_RD);
+    std::string address;
+    if (answer != nullptr && ldns_pkt_ancount(answer) > 0) {
+        char* text = ldns_rdf2str(ldns_rr_rdf(ldns_rr_list_rr(ldns_pkt_answer(answer), 0), 0));
+        address = text;
+        free(text);
+    }
+    ldns_pkt_free(answer);
+    ldns_rdf_deep_free(owner);
+    ldns_resolver_deep_free(resolver);
+    return address;
+}
+
+int DnsLatency(int port, int dnsPort, const std::string& zone, int count) {
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const std::string source = "127.0.15." + std::to_string(1 + i % 250);
+        const auto start = Clock::now();
+        if (!Updated(Client(source, port).Get(UpdateTarget(0, Password(0))))) {
+            std::fprintf(stderr, "bench_service: the update was not answered\n");
+            return 1;
+        }
+        while (AddressInDns(dnsPort, "user0." + zone) != source) {
+            if (Clock::now() - start > std::chrono::seconds(10)) {
+                std::fprintf(stderr, "bench_service: %s never came to the name server\n",
+                             source.c_str());
+                return 1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%.1f %.1f\n", ms[ms.size() / 2], ms.back());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -444,8 +508,13 @@ int main(int argc, char** argv) {
     if (args.size() == 3 && args[0] == "accounts") {
         return Accounts(args[1], std::stoi(args[2]));
     }
-    if (args.size() == 4 && args[0] == "throughput") {
-        return Throughput(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
+    if ((args.size() == 4 || (args.size() == 5 && args[4] == "changing")) &&
+        args[0] == "throughput") {
+        return Throughput(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]),
+                          args.size() == 5);
+    }
+    if (args.size() == 5 && args[0] == "dnslatency") {
+        return DnsLatency(std::stoi(args[1]), std::stoi(args[2]), args[3], std::stoi(args[4]));
     }
     if (args.size() == 5 && args[0] == "flood") {
         return Flood(args[1], args[2], std::stoi(args[3]), std::stoi(args[4]));
