@@ -68,7 +68,9 @@ void DnsPublication::Run() {
 bool DnsPublication::Reconcile() {
     const auto pending = store_.PendingPublications();
     if (!pending) {
-        return true;  // the database is busy: the next change or poll tries again
+        log_("kestrome-service: DNS publication cannot read the database: " + store_.LastError() +
+             "\n");
+        return false;
     }
     return std::all_of(pending->begin(), pending->end(),
                        [this](const AccountStore::Publication& p) { return Publish(p); });
@@ -83,7 +85,7 @@ bool DnsPublication::Publish(const AccountStore::Publication& p) {
         }
         return true;
     }
-    const std::string name = p.name + "." + target_.zone;
+    const std::string name = DnsName(p.name, target_);
     const std::string failure = UpdateDnsName(target_, p.name, p.address);
     if (!failure.empty()) {
         log_("kestrome-service: DNS update of " + name + " failed: " + failure + "\n");
@@ -91,7 +93,11 @@ bool DnsPublication::Publish(const AccountStore::Publication& p) {
     }
     log_("kestrome-service: DNS " + name + " " + (p.address.empty() ? "withdrawn" : p.address) +
          "\n");
-    store_.MarkPublished(p.name, p.address);
+    if (!store_.MarkPublished(p.name, p.address)) {
+        log_("kestrome-service: DNS publication cannot note " + name +
+             " in the database: " + store_.LastError() + "\n");
+        return false;
+    }
     return true;
 }
 

@@ -207,9 +207,13 @@ bool PublishableLabel(const std::string& login) {
                        [](unsigned char c) { return (c < 0x80 && std::isalnum(c)) || c == '-'; });
 }
 
+std::string DnsName(const std::string& label, const DnsTarget& target) {
+    return Lower(label) + "." + target.zone;
+}
+
 std::string UpdateDnsName(const DnsTarget& target, const std::string& label,
                           const std::string& address) {
-    const std::string owner = Lower(label) + "." + target.zone;
+    const std::string owner = DnsName(label, target);
     const Packet update = SignedUpdate(target, owner, address);
     sockaddr_storage to{};
     socklen_t toLength = 0;

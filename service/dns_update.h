@@ -34,6 +34,10 @@ struct DnsTarget {
     TsigKey key;
 };
 
+// The name an account's address is published under: label in lower case,
+// then the zone.
+std::string DnsName(const std::string& label, const DnsTarget& target);
+
 // Makes LABEL.ZONE hold exactly address (an A record for IPv4, AAAA for IPv6,
 // TTL 60), or no address record when address is empty, in one update.
 // Returns the empty string on success, else why it failed, in words.
