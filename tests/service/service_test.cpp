@@ -75,7 +75,9 @@ TEST_F(ServiceTest, AFirstVersionDatabaseIsMigrated) {
     sqlite3_close(db);
     auto migrated = AccountStore::Open(old, error);
     ASSERT_NE(migrated, nullptr) << error;
-    EXPECT_EQ(migrated->Find("joe")->lastAddress, "192.0.2.1");
+    const std::optional<Account> joe = migrated->Find("joe");
+    ASSERT_TRUE(joe.has_value()) << "the accounts can be read";
+    EXPECT_EQ(joe->lastAddress, "192.0.2.1");
     const auto pending = migrated->PendingPublications();
     ASSERT_TRUE(pending.has_value());
     ASSERT_EQ(pending->size(), 1u) << "joe to publish; ann is banned and had nothing published";
