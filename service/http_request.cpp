@@ -76,23 +76,20 @@ HeadResult CheckVersion(std::string& head) {
 // absolute-form one ("http://host/path?query"), whose host is not ours to
 // judge; false for any other form.
 bool SplitTarget(std::string_view target, HttpRequest& out) {
+    std::string_view path = target;
     for (std::string_view scheme : {"http://", "https://"}) {
         if (StartsWithIgnoringCase(target, scheme)) {
             const std::size_t pathStart = target.find_first_of("/?", scheme.size());
-            target = pathStart == std::string_view::npos ? "/" : target.substr(pathStart);
-            if (target.front() == '?') {
-                out.path = "/";
-                out.query = target.substr(1);
-                return true;
-            }
+            path = pathStart == std::string_view::npos ? "" : target.substr(pathStart);
         }
     }
-    if (target.empty() || target.front() != '/') {
+    if (path.data() == target.data() && (target.empty() || target.front() != '/')) {
         return false;
     }
-    const auto question = target.find('?');
-    out.path = PercentDecode(target.substr(0, question), false);
-    out.query = question == std::string_view::npos ? "" : target.substr(question + 1);
+    const auto question = path.find('?');
+    const std::string_view route = path.substr(0, question);
+    out.path = route.empty() ? std::string(1, '/') : PercentDecode(route, false);
+    out.query = question == std::string_view::npos ? "" : path.substr(question + 1);
     return true;
 }
 
