@@ -1,6 +1,5 @@
 // The service publishing addresses through a real name server (Knot DNS)
 // started by each test.
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "support/http_client.h"
 #include "support/knot_server.h"
 #include "support/service_process.h"
 #include "support/temp_dir.h"
@@ -19,21 +19,9 @@ namespace {
 // The reply to one update for login (password pw) sent from source.
 std::string Update(const std::string& hostPort, const std::string& login,
                    const std::string& source = "127.0.0.1") {
-    std::string body;
-    CURL* curl = curl_easy_init();
-    const std::string url = "http://" + hostPort + "/process.php?login=" + login + "&password=pw";
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_INTERFACE, source.c_str());
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(
-        curl, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-            static_cast<std::string*>(out)->append(d, s * n);
-            return s * n;
-        });
-    curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
-    return body;
+    return HttpClient(source.c_str())
+        .Get("http://" + hostPort + "/process.php?login=" + login + "&password=pw")
+        .value_or("");
 }
 
 // True once text appears in the service's log, waiting up to seconds.

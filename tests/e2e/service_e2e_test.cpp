@@ -16,48 +16,12 @@
 #include "app/updater_harness.h"
 #include "service/http_server.h"
 #include "service/password_check.h"
+#include "support/http_client.h"
 #include "support/service_process.h"
 
 using namespace testsupport;
 
 namespace {
-
-// One libcurl easy handle, reused for every GET, collecting each body.
-class HttpClient {
-public:
-    // source: the local address to send from (one of 127.0.0.0/8), if not the default.
-    explicit HttpClient(const char* source = nullptr) : curl_(curl_easy_init()) {
-        curl_easy_setopt(curl_, CURLOPT_INTERFACE, source);
-        curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
-        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body_);
-        curl_easy_setopt(
-            curl_, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-                static_cast<std::string*>(out)->append(d, s * n);
-                return s * n;
-            });
-    }
-    ~HttpClient() { curl_easy_cleanup(curl_); }
-    HttpClient(const HttpClient&) = delete;
-    HttpClient& operator=(const HttpClient&) = delete;
-
-    // The body, or nothing when no reply arrived; status gets the HTTP status.
-    std::optional<std::string> Get(const std::string& url, long* status = nullptr) {
-        body_.clear();
-        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
-        if (curl_easy_perform(curl_) != CURLE_OK) {
-            return std::nullopt;
-        }
-        if (status != nullptr) {
-            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, status);
-        }
-        return body_;
-    }
-
-private:
-    CURL* curl_;
-    std::string body_;
-};
 
 class ServiceEndToEndTest : public ::testing::Test {
 protected:

@@ -1,0 +1,48 @@
+// A small HTTP client for tests that talk to the real service: one libcurl
+// easy handle, reused for every GET, collecting each body.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <optional>
+#include <string>
+
+namespace testsupport {
+
+class HttpClient {
+public:
+    // source: the local address to send from (one of 127.0.0.0/8), if not the default.
+    explicit HttpClient(const char* source = nullptr) : curl_(curl_easy_init()) {
+        curl_easy_setopt(curl_, CURLOPT_INTERFACE, source);
+        curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
+        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body_);
+        curl_easy_setopt(
+            curl_, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
+                static_cast<std::string*>(out)->append(d, s * n);
+                return s * n;
+            });
+    }
+    ~HttpClient() { curl_easy_cleanup(curl_); }
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // The body, or nothing when no reply arrived; status gets the HTTP status.
+    std::optional<std::string> Get(const std::string& url, long* status = nullptr) {
+        body_.clear();
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        if (curl_easy_perform(curl_) != CURLE_OK) {
+            return std::nullopt;
+        }
+        if (status != nullptr) {
+            curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, status);
+        }
+        return body_;
+    }
+
+private:
+    CURL* curl_;
+    std::string body_;
+};
+
+}  // namespace testsupport
