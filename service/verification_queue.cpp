@@ -1,40 +1,27 @@
 #include "service/verification_queue.h"
 
 #include <tuple>
+#include <utility>
 
 namespace service {
 
 VerificationQueue::VerificationQueue(int threads, Standing standing)
-    : standing_(std::move(standing)) {
-    for (int i = 0; i < threads; ++i) {
-        threads_.emplace_back([this] { Work(); });
-    }
-}
-
-VerificationQueue::~VerificationQueue() {
-    Stop(std::chrono::milliseconds::zero());
-    for (std::thread& t : threads_) {
-        t.join();
-    }
-}
+    : standing_(std::move(standing)), pool_(threads) {}
 
 void VerificationQueue::Post(const std::string& block, Job job) {
     {
         std::lock_guard lock(mutex_);
-        if (stopping_) {
-            return;
-        }
         lines_[block].jobs.push_back(std::move(job));
     }
-    wake_.notify_one();
+    pool_.Post([this] { RunNext(); });
 }
 
 bool VerificationQueue::Stop(std::chrono::milliseconds within) {
-    std::unique_lock lock(mutex_);
-    stopping_ = true;
-    lines_.clear();
-    wake_.notify_all();
-    return idle_.wait_for(lock, within, [this] { return running_ == 0; });
+    {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+    }
+    return pool_.Stop(within);
 }
 
 std::unordered_map<std::string, VerificationQueue::Line>::iterator VerificationQueue::NextLine() {
@@ -51,31 +38,25 @@ std::unordered_map<std::string, VerificationQueue::Line>::iterator VerificationQ
     return best;
 }
 
-void VerificationQueue::Work() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || !lines_.empty(); });
-        if (stopping_) {
-            return;
+void VerificationQueue::RunNext() {
+    Job job;
+    {
+        std::lock_guard lock(mutex_);
+        if (lines_.empty()) {
+            return;  // dropped by Stop
         }
         auto line = NextLine();
-        Job job = std::move(line->second.jobs.front());
+        job = std::move(line->second.jobs.front());
         line->second.jobs.pop_front();
         line->second.lastServed = ++turns_;
         if (line->second.jobs.empty()) {
             lines_.erase(line);
         }
-        ++running_;
-        lock.unlock();
-        if (job.gone()) {
-            job.skip();
-        } else {
-            job.run();
-        }
-        lock.lock();
-        if (--running_ == 0) {
-            idle_.notify_all();
-        }
+    }
+    if (job.gone()) {
+        job.skip();
+    } else {
+        job.run();
     }
 }
 

@@ -7,15 +7,14 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
-#include <vector>
+
+#include "service/work_pool.h"
 
 namespace service {
 
@@ -30,10 +29,6 @@ public:
     using Standing = std::function<int(const std::string& block)>;
 
     VerificationQueue(int threads, Standing standing);
-    // Stops (see Stop) and waits for the running jobs however long they take.
-    ~VerificationQueue();
-    VerificationQueue(const VerificationQueue&) = delete;
-    VerificationQueue& operator=(const VerificationQueue&) = delete;
 
     void Post(const std::string& block, Job job);
     // Drops the jobs not yet started and waits up to within for the running
@@ -45,19 +40,16 @@ private:
         std::deque<Job> jobs;
         std::uint64_t lastServed = 0;  // 0 for a block not yet served since it came
     };
-    void Work();
+    // Each job posted to the pool runs whichever job's turn it then is.
+    void RunNext();
     // The block whose turn it is; lines_ must not be empty.
     std::unordered_map<std::string, Line>::iterator NextLine();
 
     Standing standing_;
     std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
     std::unordered_map<std::string, Line> lines_;  // blocks with jobs waiting
     std::uint64_t turns_ = 0;
-    int running_ = 0;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    WorkPool pool_;  // last: its threads stop before the lines go
 };
 
 }  // namespace service
