@@ -1,21 +1,15 @@
-// The service's accounts in an SQLite database: name, password hash, ban flag,
-// and the address and time of the last update. Safe to use from several
-// threads: each call takes its own turn on a connection. Lookups have a
-// connection of their own, so they never wait behind a write that waits for
-// another process.
+// The service's accounts: name, password hash, ban flag, the address and time
+// of the last update, and what DNS was last confirmed to show. Two stores keep
+// them: an embedded SQLite file (the default) and a PostgreSQL database that
+// several service instances share. Both are safe to use from several threads.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace service {
 
@@ -30,26 +24,40 @@ struct Account {
 
 class AccountStore {
 public:
-    // Opens (creating with mode 0600) the database; null with error set on
-    // failure. An existing database or journal file with a wider mode is
-    // narrowed to 0600, which is told to log when given.
-    static std::unique_ptr<AccountStore> Open(const std::string& path, std::string& error,
+    // Opens the store where names: a PostgreSQL connection URI
+    // ("postgresql://..." or "postgres://...") or the path of an SQLite file,
+    // created with mode 0600 (an existing one with a wider mode is narrowed,
+    // which is told to log when given). Sets up or migrates the schema. Null,
+    // with error set, on failure; error never holds a password.
+    static std::unique_ptr<AccountStore> Open(const std::string& where, std::string& error,
                                               std::ostream* log = nullptr);
-    ~AccountStore();
-    AccountStore(const AccountStore&) = delete;
-    AccountStore& operator=(const AccountStore&) = delete;
+    static bool IsDatabaseUri(const std::string& where);
+
+    virtual ~AccountStore() = default;
 
     std::optional<Account> Find(const std::string& name);
     // Whether an account exists, told apart from a lookup that failed.
     enum class Presence { Found, Absent, Unknown };
-    Presence Look(const std::string& name, Account& out);
-    std::vector<Account> List();
+    virtual Presence Look(const std::string& name, Account& out) = 0;
+    virtual std::vector<Account> List() = 0;
     // False when the name is taken.
-    bool Add(const std::string& name, const std::string& passwordHash);
+    virtual bool Add(const std::string& name, const std::string& passwordHash) = 0;
     // Each is false when there is no such account.
-    bool SetPasswordHash(const std::string& name, const std::string& passwordHash);
-    bool SetBanned(const std::string& name, bool banned);
-    bool Remove(const std::string& name);
+    virtual bool SetPasswordHash(const std::string& name, const std::string& passwordHash) = 0;
+    virtual bool SetBanned(const std::string& name, bool banned) = 0;
+    virtual bool Remove(const std::string& name) = 0;
+
+    enum class Recording { Recorded, AccountChanged, Failed };
+    // Records an update for an account whose password was proved against
+    // provedHash, in the same step that checks the account still exists, is
+    // not banned and still has that hash: a user command run meanwhile (by
+    // any process) is never overruled. Recorded only once committed;
+    // AccountChanged when it no longer qualifies; Failed when the database
+    // refused the write or could not be reached.
+    virtual Recording RecordUpdate(const std::string& name, const std::string& provedHash,
+                                   const std::string& address, std::int64_t when) = 0;
+    // How many writes are worth running at once.
+    virtual int ConcurrentWrites() const = 0;
 
     // DNS publication: what each name whose published state differs from its
     // recorded one should show (an address, or nothing when banned or
@@ -59,60 +67,32 @@ public:
         std::string name;
         std::string address;  // empty: withdraw the name's records
     };
-    std::optional<std::vector<Publication>> PendingPublications();
+    virtual std::optional<std::vector<Publication>> PendingPublications() = 0;
+    // Takes the right to publish name, so that of several processes sharing
+    // the store only one sends a given change: Mine, with what name should
+    // now show, when it is still pending and this process holds the right
+    // until ReleasePublication.
+    enum class Claim { Mine, NotPending, HeldElsewhere, Failed };
+    virtual Claim ClaimPublication(const std::string& name, Publication& now) = 0;
+    virtual void ReleasePublication(const std::string& name) = 0;
     // Notes that name's records now show address (empty: none).
-    bool MarkPublished(const std::string& name, const std::string& address);
-    // Changes whenever another connection or process has written the
-    // database; -1 when it cannot be read.
-    std::int64_t DataVersion();
+    virtual bool MarkPublished(const std::string& name, const std::string& address) = 0;
+    // Changes whenever another connection or process may have written the
+    // store; -1 when it cannot be read.
+    virtual std::int64_t DataVersion() = 0;
 
-    enum class Recording { Recorded, AccountChanged, Failed };
-    // Records an update for an account whose password was proved against
-    // provedHash, in the same step that checks the account still exists, is
-    // not banned and still has that hash: a user command run meanwhile (by
-    // any process) is never overruled. AccountChanged when it no longer
-    // qualifies; Failed when the database refused the write.
-    Recording RecordUpdate(const std::string& name, const std::string& provedHash,
-                           const std::string& address, std::int64_t when);
-
-    // Why the last statement failed: another process held the database past
-    // the wait (Busy), or anything else. None after a success.
+    // Why the last statement failed: the database was held by another
+    // writer past the wait (Busy), or anything else. None after a success.
     enum class Trouble { None, Busy, Failed };
-    Trouble LastTrouble();
-    std::string LastError();
+    virtual Trouble LastTrouble() = 0;
+    virtual std::string LastError() = 0;
 
     static constexpr int kSchemaVersion = 2;
 
-private:
-    // One connection to the database, with its prepared statements and the
-    // outcome of its last statement.
-    struct Link {
-        sqlite3* db = nullptr;
-        std::mutex mutex;
-        Trouble trouble = Trouble::None;
-        std::string troubleText;
-        std::unordered_map<std::string, sqlite3_stmt*> statements;
-
-        ~Link();
-        sqlite3_stmt* Prepared(const std::string& sql);
-        // Notes a statement's outcome for LastTrouble.
-        void Note(int rc);
-    };
-
+protected:
     AccountStore() = default;
-    static sqlite3* Connect(const std::string& path, std::string& error);
-    // Runs one statement; the rows it changed, or -1 on failure.
-    static int Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
-                       std::vector<Account>* rows = nullptr);
-    int Execute(const std::string& sql, const std::vector<std::string>& params,
-                std::vector<Account>* rows = nullptr);
-
-    // Sets up a database that is new or of an earlier version; a current one
-    // is left unwritten, so it can be read while another process writes.
-    bool Prepare();
-
-    Link writer_;
-    Link reader_;
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
 };
 
 }  // namespace service

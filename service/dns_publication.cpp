@@ -49,12 +49,12 @@ void DnsPublication::Run() {
         if (!std::exchange(nudged_, false) && version == seen && !backingOff) {
             continue;
         }
-        seen = version;
         lock.unlock();
-        const bool done = Reconcile();
+        const Outcome outcome = Reconcile();
         lock.lock();
-        backingOff = !done;
-        if (done) {
+        seen = outcome == Outcome::Contended ? -1 : version;
+        backingOff = outcome == Outcome::Failed;
+        if (!backingOff) {
             retry = kFirstRetry;
             continue;
         }
@@ -65,19 +65,50 @@ void DnsPublication::Run() {
     }
 }
 
-bool DnsPublication::Reconcile() {
+void DnsPublication::CannotRead() {
+    log_("kestrome-service: DNS publication cannot read the database: " + store_.LastError() +
+         "\n");
+}
+
+DnsPublication::Outcome DnsPublication::Reconcile() {
     const auto pending = store_.PendingPublications();
     if (!pending) {
-        log_("kestrome-service: DNS publication cannot read the database: " + store_.LastError() +
-             "\n");
-        return false;
+        CannotRead();
+        return Outcome::Failed;
     }
-    return std::all_of(pending->begin(), pending->end(),
-                       [this](const AccountStore::Publication& p) { return Publish(p); });
+    Outcome outcome = Outcome::Done;
+    for (const AccountStore::Publication& p : *pending) {
+        const Outcome one = Publish(p.name);
+        if (one == Outcome::Failed) {
+            return one;
+        }
+        outcome = std::max(outcome, one);
+    }
+    return outcome;
+}
+
+// The name's state is read again once claimed: it may have changed, or been
+// published by another instance, since the list was made.
+DnsPublication::Outcome DnsPublication::Publish(const std::string& name) {
+    AccountStore::Publication now;
+    switch (store_.ClaimPublication(name, now)) {
+        case AccountStore::Claim::Mine:
+            break;
+        case AccountStore::Claim::NotPending:
+            return Outcome::Done;
+        case AccountStore::Claim::HeldElsewhere:
+            return Outcome::Contended;
+        case AccountStore::Claim::Failed:
+            CannotRead();
+            return Outcome::Failed;
+    }
+    const bool sent = Send(now);
+    store_.ReleasePublication(name);
+    return sent ? Outcome::Done : Outcome::Failed;
 }
 
 // A login that is not a DNS label is never published, and told once.
-bool DnsPublication::Publish(const AccountStore::Publication& p) {
+bool DnsPublication::Send(const AccountStore::Publication& p) {
     if (!PublishableLabel(p.name)) {
         if (toldUnpublishable_.insert(p.name).second) {
             log_("kestrome-service: account \"" + p.name +

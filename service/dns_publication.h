@@ -2,8 +2,10 @@
 // never in its way: a thread of its own brings every name whose published
 // state differs from the database up to date, when an update changed an
 // address, when any program changed the database (polled every half second),
-// and at start. When the name server fails, it says why in the log and tries
-// again after 1 s, doubling to 60 s; only the latest state is ever sent.
+// and at start. Of several instances sharing one database, whichever claims a
+// name first sends its change, once. When the name server fails, it says why
+// in the log and tries again after 1 s, doubling to 60 s; only the latest
+// state is ever sent.
 #pragma once
 
 #include <chrono>
@@ -34,9 +36,13 @@ public:
 
 private:
     void Run();
-    // Sends what is pending; false when the name server failed.
-    bool Reconcile();
-    bool Publish(const AccountStore::Publication& p);
+    // Sends what is pending. Contended when another instance sharing the
+    // database held a name, which is then looked at again at the next poll.
+    enum class Outcome { Done, Contended, Failed };
+    Outcome Reconcile();
+    Outcome Publish(const std::string& name);
+    bool Send(const AccountStore::Publication& p);
+    void CannotRead();
 
     AccountStore& store_;
     DnsTarget target_;

@@ -1,10 +1,10 @@
 // kestrome-service: the reference update service for Kestrome.
 //
-//   kestrome-service serve [--listen ADDR:PORT] [--db FILE]
+//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI]
 //                          [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]
-//   kestrome-service [--db FILE] [--hash-strength minimum] user add|passwd NAME
-//   kestrome-service [--db FILE] user ban|unban|remove NAME
-//   kestrome-service [--db FILE] user list
+//   kestrome-service [--db FILE|URI] [--hash-strength minimum] user add|passwd NAME
+//   kestrome-service [--db FILE|URI] user ban|unban|remove NAME
+//   kestrome-service [--db FILE|URI] user list
 #include <iostream>
 #include <optional>
 #include <string>
@@ -17,12 +17,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE]\n"
+    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI]\n"
     "                              [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]\n"
-    "       kestrome-service [--db FILE] [--hash-strength interactive|minimum] user add|passwd "
+    "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum] user add|passwd "
     "NAME\n"
-    "       kestrome-service [--db FILE] user ban|unban|remove NAME\n"
-    "       kestrome-service [--db FILE] user list\n";
+    "       kestrome-service [--db FILE|URI] user ban|unban|remove NAME\n"
+    "       kestrome-service [--db FILE|URI] user list\n";
 
 struct Options {
     std::string db = "kestrome-service.db";

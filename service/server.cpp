@@ -63,7 +63,7 @@ struct Updates {
     VerificationQueue verifications{ProcessorCount(), [this](const std::string& block) {
                                         return check.FailuresOf(block, Now());
                                     }};
-    WorkPool records{1};
+    WorkPool records{store.ConcurrentWrites()};
 
     static HttpResponse Response(const UpdateReply& reply) {
         if (reply.code == kNotStored || reply.code == kTooManyFailures) {
