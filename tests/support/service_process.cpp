@@ -68,7 +68,13 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
 ServiceProcess::ServiceProcess(const std::string& db, int port, const std::string& listenHost,
                                int logFd, int descriptors,
                                const std::vector<std::string>& extraArgs)
-    : port_(port != 0 ? port : FreeLoopbackPort()), logPath_(db + ".log") {
+    : port_(port != 0 ? port : FreeLoopbackPort()),
+      logPath_(db + ".log"),
+      ownLog_(db.find("://") != std::string::npos) {
+    if (ownLog_) {
+        logPath_ = "/tmp/kestrome-service-XXXXXX";
+        close(mkstemp(logPath_.data()));
+    }
     // Everything the child needs is made before the fork.
     const std::string listen = listenHost + ":" + std::to_string(port_);
     std::vector<const char*> argv = {"kestrome-service", "serve", "--listen",
@@ -104,6 +110,17 @@ ServiceProcess::ServiceProcess(const std::string& db, int port, const std::strin
 
 ServiceProcess::~ServiceProcess() {
     Stop();
+    if (ownLog_) {
+        unlink(logPath_.c_str());
+    }
+}
+
+void ServiceProcess::Kill() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
 }
 
 int ServiceProcess::Stop() {

@@ -22,10 +22,9 @@ void AddAccount(const std::string& db, const std::string& name, const std::strin
 
 class ServiceProcess {
 public:
-    // Starts "serve" on listenHost (127.0.0.1 unless given) and a free port
-    // (or the given one), its standard error going to the log file or, when
-    // given, to logFd; with descriptors, that is the most it may open;
-    // extraArgs follow the others.
+    // Starts "serve" on db (a file, or a database URI) on listenHost (127.0.0.1 unless given) and a
+    // free port (or the given one), its standard error going to the log file or, when given, to
+    // logFd; with descriptors, that is the most it may open; extraArgs follow the others.
     explicit ServiceProcess(const std::string& db, int port = 0,
                             const std::string& listenHost = "127.0.0.1", int logFd = -1,
                             int descriptors = 0, const std::vector<std::string>& extraArgs = {});
@@ -37,6 +36,8 @@ public:
     int Port() const { return port_; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string Log() const;
+    // Ends it with SIGKILL, as a machine that goes away would.
+    void Kill();
     // Stops it with SIGTERM; returns the exit status (-1 if it did not exit
     // cleanly, or not within 10 s).
     int Stop();
@@ -46,6 +47,7 @@ private:
     int port_ = 0;
     bool ready_ = false;
     std::string logPath_;
+    bool ownLog_ = false;  // a file of its own, for a database URI
 };
 
 int FreeLoopbackPort();

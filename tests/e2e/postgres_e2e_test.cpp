@@ -1,0 +1,199 @@
+// The service on a real PostgreSQL 15 server started by each test: the user
+// commands on a URI, instances sharing one database, and the faults of a
+// shared database (an instance killed, the database restarted).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "support/http_client.h"
+#include "support/postgres_server.h"
+#include "support/service_process.h"
+#include "support/temp_dir.h"
+
+using namespace testsupport;
+
+namespace {
+
+// The reply to one update, and its HTTP status.
+std::string Update(const ServiceProcess& service, const std::string& login,
+                   const std::string& password, long* status = nullptr,
+                   const char* source = "127.0.0.1") {
+    return HttpClient(source)
+        .Get("http://" + service.HostPort() + "/process.php?login=" + login +
+                 "&password=" + password,
+             status)
+        .value_or("no reply");
+}
+
+class PostgresTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(pg.Trouble(), ""); }
+
+    CommandResult User(const std::string& db, const std::string& command,
+                       const std::string& input = "") {
+        return RunServiceCommand(db, "--hash-strength minimum user " + command, input);
+    }
+    std::string LastAddress(const std::string& name) {
+        return pg.Query("SELECT last_address FROM accounts WHERE name = '" + name + "'");
+    }
+
+    TempDir dir;
+    PostgresServer pg{dir.Path()};
+    const std::string db = pg.SocketUri();
+};
+
+// Over TCP with a password in the URI: the service creates its tables in a
+// database its ordinary role owns, every command works, and neither the
+// password nor a wrong one is ever shown.
+TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
+    const std::string tcp = pg.TcpUri();
+    std::string shown;
+    const auto run = [&](const std::string& command, const std::string& input = "") {
+        const CommandResult r = User(tcp, command, input);
+        shown += r.output;
+        return r;
+    };
+    EXPECT_EQ(run("add joe", "pw\n").status, 0);
+    EXPECT_EQ(run("add ann", "pw\n").status, 0);
+    EXPECT_EQ(run("add joe", "pw\n").status, 1);
+    EXPECT_EQ(run("passwd joe", "new\n").output, "password of \"joe\" changed\n");
+    EXPECT_EQ(run("ban joe").output, "user \"joe\" banned\n");
+    EXPECT_EQ(run("remove ann").output, "user \"ann\" removed\n");
+    EXPECT_EQ(run("unban nobody").status, 1);
+    const std::string list = run("list").output;
+    EXPECT_NE(list.find("joe                 yes"), std::string::npos) << list;
+    EXPECT_EQ(list.find("ann"), std::string::npos) << list;
+    // The same database through its unix socket.
+    EXPECT_EQ(User(db, "list").output, list);
+
+    EXPECT_EQ(pg.Query("SELECT tableowner, version FROM pg_tables, schema_version"
+                       " WHERE tablename = 'accounts'"),
+              "kestrome|2\n");
+    const CommandResult refused = RunServiceCommand(pg.TcpUri("Wrong-Guess-7"), "user list");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("password authentication failed"), std::string::npos)
+        << refused.output;
+    EXPECT_EQ((shown + refused.output).find(PostgresServer::kPassword), std::string::npos);
+    EXPECT_EQ(refused.output.find("Wrong-Guess-7"), std::string::npos);
+}
+
+// Updates through either instance are recorded, and a password change or a
+// ban by command holds at both at their next request, even where the old
+// password was remembered.
+TEST_F(PostgresTest, TwoInstancesSeeEachOthersChangesAtTheirNextRequest) {
+    User(db, "add joe", "pw\n");
+    ServiceProcess a(db), b(db);
+    ASSERT_TRUE(a.Ready() && b.Ready()) << a.Log() << b.Log();
+
+    EXPECT_EQ(Update(a, "joe", "pw"), "100127.0.0.1");
+    EXPECT_EQ(Update(b, "joe", "pw", nullptr, "127.0.0.2"), "100127.0.0.2");
+    EXPECT_EQ(LastAddress("joe"), "127.0.0.2\n");
+
+    User(db, "passwd joe", "new\n");
+    EXPECT_EQ(Update(a, "joe", "pw"), "102");
+    EXPECT_EQ(Update(b, "joe", "pw"), "102");
+    EXPECT_EQ(Update(a, "joe", "new"), "100127.0.0.1");
+
+    User(db, "ban joe");
+    EXPECT_EQ(Update(a, "joe", "new"), "103");
+    EXPECT_EQ(Update(b, "joe", "new"), "103");
+}
+
+// Clients each keep moving an account of their own to a new address while
+// one instance is killed: each account holds the address of its last
+// acknowledged update, or of the one still unanswered; and the other
+// instance goes on answering.
+TEST_F(PostgresTest, AnInstanceKilledUnderLoadLosesNoAcknowledgedUpdate) {
+    constexpr int kClients = 16;
+    ServiceProcess a(db), b(db);
+    ASSERT_TRUE(a.Ready() && b.Ready()) << a.Log() << b.Log();
+    for (int c = 0; c < kClients; ++c) {
+        User(db, "add u" + std::to_string(c), "pw\n");
+        ASSERT_EQ(Update(a, "u" + std::to_string(c), "pw"), "100127.0.0.1");
+    }
+
+    std::vector<std::string> acknowledged(kClients), unanswered(kClients);
+    std::atomic<int> acknowledgements = 0;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        // Until the first update left without an answer.
+        clients.emplace_back([&, c] {
+            for (int k = 0;; ++k) {
+                const std::string source =
+                    "127.1." + std::to_string(c) + "." + std::to_string(k % 250 + 1);
+                unanswered[c] = source;
+                if (Update(a, "u" + std::to_string(c), "pw", nullptr, source.c_str()) !=
+                    "100" + source) {
+                    break;
+                }
+                acknowledged[c] = source;
+                ++acknowledgements;
+            }
+        });
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (acknowledgements < 500 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+    a.Kill();
+    for (std::thread& t : clients) {
+        t.join();
+    }
+
+    ASSERT_GE(acknowledgements, 500);
+    for (int c = 0; c < kClients; ++c) {
+        const std::string stored = LastAddress("u" + std::to_string(c));
+        EXPECT_TRUE(stored == acknowledged[c] + "\n" || stored == unanswered[c] + "\n")
+            << "u" << c << " holds " << stored << " after " << acknowledged[c]
+            << " was acknowledged";
+    }
+    EXPECT_EQ(Update(b, "u0", "pw", nullptr, "127.0.0.2"), "100127.0.0.2");
+}
+
+// While the database is down, updates are answered 503 (never 100) and the
+// home page still answers; once it is back, updates are recorded again
+// without restarting the service. Another client keeps sending throughout.
+TEST_F(PostgresTest, ADatabaseRestartGives503ThenRecoversWithoutARestart) {
+    User(db, "add joe", "pw\n");
+    User(db, "add ann", "pw\n");
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    ASSERT_EQ(Update(service, "joe", "pw"), "100127.0.0.1");
+
+    std::atomic<bool> done = false;
+    std::atomic<int> odd = 0;
+    std::thread load([&] {
+        HttpClient client("127.0.0.2");
+        while (!done) {
+            long status = 0;
+            const auto reply = client.Get(
+                "http://" + service.HostPort() + "/process.php?login=ann&password=pw", &status);
+            odd += !reply || !(status == 503 || reply->starts_with("100"));
+        }
+    });
+    ASSERT_TRUE(pg.Stop());
+    for (int i = 0; i < 5; ++i) {
+        long status = 0;
+        EXPECT_EQ(Update(service, "joe", "pw", &status), "");
+        EXPECT_EQ(status, 503);
+    }
+    long home = 0;
+    HttpClient().Get("http://" + service.HostPort() + "/", &home);
+    EXPECT_EQ(home, 200);
+
+    ASSERT_TRUE(pg.Start());
+    const auto within = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::string reply;
+    while (reply != "100127.0.0.1" && std::chrono::steady_clock::now() < within) {
+        reply = Update(service, "joe", "pw");
+    }
+    done = true;
+    load.join();
+    EXPECT_EQ(reply, "100127.0.0.1") << service.Log();
+    EXPECT_EQ(odd, 0);
+}
+
+}  // namespace
