@@ -1,6 +1,7 @@
 #include "service/http_request.h"
 
 #include <algorithm>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <iterator>
@@ -93,6 +94,21 @@ bool SplitTarget(std::string_view target, HttpRequest& out) {
     return true;
 }
 
+std::string LastForwardedFor(const http::request_header<>& head) {
+    std::string list;
+    for (const auto& field : head) {
+        if (boost::beast::iequals(field.name_string(), "X-Forwarded-For")) {
+            list = Std(field.value());
+        }
+    }
+    const std::size_t comma = list.rfind(',');
+    const std::string last = comma == std::string::npos ? list : list.substr(comma + 1);
+    const std::size_t first = last.find_first_not_of(" \t");
+    return first == std::string::npos
+               ? ""
+               : last.substr(first, last.find_last_not_of(" \t") - first + 1);
+}
+
 // What the parsed head asks, and whether it may be served: one Host (required
 // from HTTP/1.1 on), a bounded number of fields, and no body.
 HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpRequest& out) {
@@ -109,6 +125,7 @@ HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpR
     }
     out.method = Std(head.method_string());
     out.keepAlive = head.keep_alive();
+    out.forwardedFor = LastForwardedFor(head);
     return SplitTarget(Std(head.target()), out) ? HeadResult::Complete : HeadResult::Malformed;
 }
 

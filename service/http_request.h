@@ -18,6 +18,9 @@ struct HttpRequest {
     std::string path;   // percent-decoded
     std::string query;  // as sent, after the '?'
     bool keepAlive = false;
+    // The last address in the last X-Forwarded-For field, as sent: the one
+    // a load balancer in front added. Empty without one.
+    std::string forwardedFor;
 };
 
 // What the bytes received so far amount to. Anything but Incomplete and

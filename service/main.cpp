@@ -1,6 +1,6 @@
 // kestrome-service: the reference update service for Kestrome.
 //
-//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI]
+//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI] [--trust-proxy ADDR]...
 //                          [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]
 //   kestrome-service [--db FILE|URI] [--hash-strength minimum] user add|passwd NAME
 //   kestrome-service [--db FILE|URI] user ban|unban|remove NAME
@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI]\n"
+    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI] [--trust-proxy ADDR]...\n"
     "                              [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]\n"
     "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum] user add|passwd "
     "NAME\n"
@@ -30,6 +30,7 @@ struct Options {
     service::HashStrength strength = service::HashStrength::Interactive;
     std::vector<std::string> words;  // the command and its arguments
     std::string dnsServer, dnsZone, dnsKey;
+    std::vector<std::string> trustedProxies;
 };
 
 // Reads the options wherever they stand; false on a bad one.
@@ -42,6 +43,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--listen" && hasValue) {
             if (!service::ParseListenAddress(argv[++i], o.listen)) {
                 std::cerr << "kestrome-service: --listen wants ADDR:PORT" << std::endl;
+                return false;
+            }
+        } else if (arg == "--trust-proxy" && hasValue) {
+            o.trustedProxies.push_back(service::CanonicalAddress(argv[++i]));
+            if (o.trustedProxies.back().empty()) {
+                std::cerr << "kestrome-service: --trust-proxy wants an IP address" << std::endl;
                 return false;
             }
         } else if (arg == "--dns-server" && hasValue) {
@@ -123,8 +130,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "serve") {
-        return options.words.size() == 1 ? service::Serve(*store, options.listen, std::cerr, dns)
-                                         : 2;
+        return options.words.size() == 1
+                   ? service::Serve(*store, options.listen, std::cerr, dns, options.trustedProxies)
+                   : 2;
     }
     const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
     return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,

@@ -1,5 +1,7 @@
 #include "service/server.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -148,6 +150,18 @@ std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, cons
     return HttpResponse::Status(404);
 }
 
+// The address a request comes from: the connection's, or, for a request a
+// trusted load balancer relayed, the client's address that it added.
+std::string ClientAddress(const std::string& peer, const HttpRequest* req,
+                          const std::vector<std::string>& trustedProxies) {
+    if (req == nullptr || req->forwardedFor.empty() ||
+        std::find(trustedProxies.begin(), trustedProxies.end(), peer) == trustedProxies.end()) {
+        return peer;
+    }
+    const std::string client = CanonicalAddress(req->forwardedFor);
+    return client.empty() ? peer : client;
+}
+
 // One line per request, written at once so lines never interleave and an
 // unbuffered log costs one write.
 std::string LogLine(const std::string& peer, const HttpRequest* req, const HttpResponse& res) {
@@ -174,6 +188,18 @@ std::string FormatUtc(std::int64_t when, const char* format) {
     char buf[64];
     std::strftime(buf, sizeof buf, format, &tm);
     return buf;
+}
+
+std::string CanonicalAddress(const std::string& text) {
+    unsigned char raw[sizeof(in6_addr)];
+    char shown[INET6_ADDRSTRLEN];
+    for (const int family : {AF_INET, AF_INET6}) {
+        if (inet_pton(family, text.c_str(), raw) == 1 &&
+            inet_ntop(family, raw, shown, sizeof shown) != nullptr) {
+            return shown;
+        }
+    }
+    return "";
 }
 
 bool ParseListenAddress(const std::string& text, ListenAddress& out) {
@@ -215,7 +241,7 @@ account with the address and time of its last update.</p>
 }
 
 int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out,
-          const std::optional<DnsTarget>& dns) {
+          const std::optional<DnsTarget>& dns, const std::vector<std::string>& trustedProxies) {
     BlockStopSignals();  // before the pools and the log start their threads
     // A log reader that goes away (a closed pipe) must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
@@ -229,11 +255,13 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out,
         updates.addressChanged = [&publication] { publication->Nudge(); };
     }
     HttpServer server(
-        [&updates](const HttpRequest& req, const std::string& peer, HttpServer::Reply reply) {
-            return Route(updates, req, peer, std::move(reply));
+        [&updates, &trustedProxies](const HttpRequest& req, const std::string& peer,
+                                    HttpServer::Reply reply) {
+            return Route(updates, req, ClientAddress(peer, &req, trustedProxies), std::move(reply));
         },
-        [&log, &refusals](const std::string& peer, const HttpRequest* req,
-                          const HttpResponse& res) {
+        [&log, &refusals, &trustedProxies](const std::string& connection, const HttpRequest* req,
+                                           const HttpResponse& res) {
+            const std::string peer = ClientAddress(connection, req, trustedProxies);
             const std::int64_t now = Now();
             std::string lines = refusals.Over(now);
             std::string before;

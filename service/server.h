@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "service/account_store.h"
 #include "service/dns_update.h"
@@ -21,9 +22,15 @@ struct ListenAddress {
 bool ParseListenAddress(const std::string& text, ListenAddress& out);
 
 // Serves until SIGTERM or SIGINT, publishing addresses in DNS when dns is
-// given; returns the process's exit status.
+// given; returns the process's exit status. Requests relayed by one of
+// trustedProxies (load balancers in front, by address) are taken to come from
+// the address their X-Forwarded-For field ends with.
 int Serve(AccountStore& store, const ListenAddress& address, std::ostream& log,
-          const std::optional<DnsTarget>& dns = std::nullopt);
+          const std::optional<DnsTarget>& dns = std::nullopt,
+          const std::vector<std::string>& trustedProxies = {});
+
+// An IP address literal in its canonical text form; empty when text is not one.
+std::string CanonicalAddress(const std::string& text);
 
 // The home page's HTML.
 std::string HomePage();

@@ -156,6 +156,29 @@ TEST(ServiceHttpTest, HomePageAndUnknownPaths) {
     EXPECT_NE(service.Log().find("login=\"x\" reply=101"), std::string::npos) << service.Log();
 }
 
+// Behind a trusted load balancer, the client's address is the last one the
+// balancer added to X-Forwarded-For; anyone else's field is ignored.
+TEST(ServiceHttpTest, ATrustedBalancersForwardedAddressIsTheClients) {
+    TempDir dir;
+    AddAccount(dir.File("s.db"), "joe", "pw");
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 0, {"--trust-proxy", "127.0.0.1"});
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    const auto update = [&](const char* source, const std::string& forwarded) {
+        HttpClient client(source);
+        client.AddHeader("X-Forwarded-For: " + forwarded);
+        return client.Get("http://" + service.HostPort() + "/process.php?login=joe&password=pw")
+            .value_or("");
+    };
+    EXPECT_EQ(update("127.0.0.1", "10.9.8.7, 192.0.2.7"), "100192.0.2.7");
+    EXPECT_EQ(update("127.0.0.1", "2001:DB8::0:1"), "1002001:db8::1");
+    EXPECT_EQ(update("127.0.0.1", "not an address"), "100127.0.0.1");
+    EXPECT_EQ(update("127.0.0.2", "192.0.2.8"), "100127.0.0.2");
+    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_NE(service.Log().find(" 192.0.2.7 GET /process.php login=\"joe\" reply=100"),
+              std::string::npos)
+        << service.Log();
+}
+
 // One request, one line: what a request carries cannot forge a line, and
 // only GET records an update.
 TEST(ServiceHttpTest, LogLinesCannotBeForgedAndOnlyGetRecordsAnUpdate) {

@@ -23,7 +23,15 @@ public:
                 return s * n;
             });
     }
-    ~HttpClient() { curl_easy_cleanup(curl_); }
+    ~HttpClient() {
+        curl_easy_cleanup(curl_);
+        curl_slist_free_all(headers_);
+    }
+    // A header line ("Name: value") sent with every request from now on.
+    void AddHeader(const std::string& line) {
+        headers_ = curl_slist_append(headers_, line.c_str());
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+    }
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
@@ -42,6 +50,7 @@ public:
 
 private:
     CURL* curl_;
+    curl_slist* headers_ = nullptr;
     std::string body_;
 };
 
