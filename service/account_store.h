@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -86,6 +87,11 @@ public:
     enum class Trouble { None, Busy, Failed };
     virtual Trouble LastTrouble() = 0;
     virtual std::string LastError() = 0;
+
+    // Where a store on a database server tells that it lost the server and
+    // that it has it again, one line each time; a file has nothing to tell.
+    using Notice = std::function<void(const std::string& line)>;
+    virtual void SetNotice(Notice) {}
 
     static constexpr int kSchemaVersion = 2;
 

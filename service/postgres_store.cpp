@@ -80,9 +80,15 @@ const Statement kWithdrawn{"withdrawn", "DELETE FROM withdrawals WHERE name = $1
 const Statement kDataVersion{"data_version",
                              "SELECT pg_snapshot_xmax(pg_current_snapshot())::text::bigint"};
 
+// A libpq message on one line: its line breaks and tabs each one space.
 std::string OneLine(const char* text) {
-    std::string line = text != nullptr ? text : "";
-    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::string line;
+    for (const char* c = text != nullptr ? text : ""; *c != '\0'; ++c) {
+        const bool blank = *c == '\n' || *c == '\t' || *c == ' ';
+        if (!blank || (!line.empty() && line.back() != ' ')) {
+            line += blank ? ' ' : *c;
+        }
+    }
     while (!line.empty() && line.back() == ' ') {
         line.pop_back();
     }
@@ -180,10 +186,18 @@ bool PostgresStore::Connect(Link& link) {
     values[std::size(kDefaultKeywords) - 2] = uri_.c_str();
     link.conn = PQconnectdbParams(kDefaultKeywords, values, 1);
     if (PQstatus(link.conn) != CONNECTION_OK) {
-        Note(Trouble::Failed, OneLine(PQerrorMessage(link.conn)));
+        const std::string why = OneLine(PQerrorMessage(link.conn));
+        Note(Trouble::Failed, why);
         link.Drop();
         link.nextAttempt = now + kReconnectPause;
+        if (!away_.exchange(true)) {
+            notice_("kestrome-service: the database cannot be reached (" + why +
+                    "); updates are answered 503 until it is back\n");
+        }
         return false;
+    }
+    if (away_.exchange(false)) {
+        notice_("kestrome-service: the database is reachable again\n");
     }
     return Exec(link, kSessionSetup);
 }

@@ -6,6 +6,7 @@
 // restart.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -40,6 +41,7 @@ public:
     std::int64_t DataVersion() override;
     Trouble LastTrouble() override;
     std::string LastError() override;
+    void SetNotice(Notice notice) override { notice_ = std::move(notice); }
 
     // A statement prepared on each connection at its first use.
     struct Statement {
@@ -105,6 +107,8 @@ private:
     std::size_t created_ = 0;
     std::mutex publisherMutex_;
     Link publisher_;
+    Notice notice_ = [](const std::string&) {};
+    std::atomic<bool> away_ = false;  // the last connection attempt failed
     std::mutex troubleMutex_;
     Trouble trouble_ = Trouble::None;
     std::string troubleText_;

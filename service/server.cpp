@@ -247,6 +247,8 @@ int Serve(AccountStore& store, const ListenAddress& address, std::ostream& out,
     std::signal(SIGPIPE, SIG_IGN);
 
     LogWriter log(out);
+    // Told while the store's users below run; they end before the log does.
+    store.SetNotice([&log](const std::string& line) { log.Write(line); });
     RefusalSummary refusals;
     Updates updates(store);
     std::optional<DnsPublication> publication;

@@ -162,7 +162,8 @@ TEST_F(PostgresTest, AnInstanceKilledUnderLoadLosesNoAcknowledgedUpdate) {
 
 // While the database is down, updates are answered 503 (never 100) and the
 // home page still answers; once it is back, updates are recorded again
-// without restarting the service. Another client keeps sending throughout.
+// without restarting the service, and the log tells both. Another client
+// keeps sending throughout.
 TEST_F(PostgresTest, ADatabaseRestartGives503ThenRecoversWithoutARestart) {
     User(db, "add joe", "pw\n");
     User(db, "add ann", "pw\n");
@@ -201,6 +202,11 @@ TEST_F(PostgresTest, ADatabaseRestartGives503ThenRecoversWithoutARestart) {
     load.join();
     EXPECT_EQ(reply, "100127.0.0.1") << service.Log();
     EXPECT_EQ(odd, 0);
+    ASSERT_EQ(service.Stop(), 0);
+    const std::string log = service.Log();
+    const std::size_t back = log.find("kestrome-service: the database is reachable again");
+    EXPECT_NE(back, std::string::npos) << log;
+    EXPECT_LT(log.find("kestrome-service: the database cannot be reached"), back) << log;
 }
 
 }  // namespace
