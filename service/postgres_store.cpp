@@ -1,8 +1,10 @@
 #include "service/postgres_store.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "service/store_sql.h"
 
@@ -12,6 +14,9 @@ namespace {
 
 using Statement = PostgresStore::Statement;
 
+// The longest wait for an answer, a little longer than the server's own
+// statement time-out: past it the server is taken as gone.
+constexpr auto kAnswerWait = std::chrono::seconds(10);
 // A connection to a database that went away tries again after this long.
 constexpr auto kReconnectPause = std::chrono::seconds(1);
 
@@ -202,15 +207,50 @@ bool PostgresStore::Connect(Link& link) {
     return Exec(link, kSessionSetup);
 }
 
+PostgresStore::Result PostgresStore::Await(Link& link, bool sent) {
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    while (sent && PQisBusy(link.conn)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd ready{PQsocket(link.conn), POLLIN, 0};
+        if (left <= 0 || (poll(&ready, 1, static_cast<int>(left)) < 0 && errno != EINTR)) {
+            Note(Trouble::Failed, "the database did not answer within " +
+                                      std::to_string(kAnswerWait.count()) + " s");
+            link.Drop();
+            return Result(nullptr, PQclear);
+        }
+        sent = PQconsumeInput(link.conn) == 1;
+    }
+    Result first(nullptr, PQclear);
+    while (PGresult* r = PQgetResult(link.conn)) {
+        if (first) {
+            PQclear(r);
+        } else {
+            first.reset(r);
+        }
+    }
+    return first;
+}
+
+PostgresStore::Result PostgresStore::Query(Link& link, const std::string& sql) {
+    return Await(link, PQsendQuery(link.conn, sql.c_str()) == 1);
+}
+
 bool PostgresStore::Exec(Link& link, const std::string& sql) {
-    const Result r(PQexec(link.conn, sql.c_str()), PQclear);
+    if (link.conn == nullptr) {
+        return false;  // dropped by a statement that got no answer, which told why
+    }
+    const Result r = Query(link, sql);
     const ExecStatusType status = PQresultStatus(r.get());
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
         return true;
     }
-    const char* state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-    Note(IsBusy(state != nullptr ? state : "") ? Trouble::Busy : Trouble::Failed,
-         OneLine(PQerrorMessage(link.conn)));
+    if (link.conn != nullptr) {
+        const char* state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+        Note(IsBusy(state != nullptr ? state : "") ? Trouble::Busy : Trouble::Failed,
+             OneLine(PQerrorMessage(link.conn)));
+    }
     return false;
 }
 
@@ -227,13 +267,18 @@ PostgresStore::Outcome PostgresStore::Run(Link& link, const Statement& st,
             return {Result(nullptr, PQclear), ""};
         }
         if (!link.prepared.contains(st.name)) {
-            const Result made(PQprepare(link.conn, st.name, st.sql, n, nullptr), PQclear);
+            const Result made = Await(link, PQsendPrepare(link.conn, st.name, st.sql, n, nullptr));
             if (PQresultStatus(made.get()) == PGRES_COMMAND_OK) {
                 link.prepared.insert(st.name);
             }
         }
-        Result r(PQexecPrepared(link.conn, st.name, n, values.data(), nullptr, nullptr, 0),
-                 PQclear);
+        Result r = link.conn == nullptr
+                       ? Result(nullptr, PQclear)
+                       : Await(link, PQsendQueryPrepared(link.conn, st.name, n, values.data(),
+                                                         nullptr, nullptr, 0));
+        if (link.conn == nullptr) {
+            return {Result(nullptr, PQclear), ""};  // no answer in time, told by Await
+        }
         const ExecStatusType status = PQresultStatus(r.get());
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
             Note(Trouble::None, "");
@@ -387,7 +432,7 @@ std::int64_t PostgresStore::DataVersion() {
 
 bool PostgresStore::Prepare(Link& link) {
     const std::string version = "SELECT version FROM schema_version";
-    const Result current(PQexec(link.conn, version.c_str()), PQclear);
+    const Result current = Query(link, version);
     if (PQresultStatus(current.get()) == PGRES_TUPLES_OK && PQntuples(current.get()) == 1 &&
         Field(current.get(), 0, 0) == std::to_string(kSchemaVersion)) {
         return true;  // current: nothing is written
@@ -399,7 +444,7 @@ bool PostgresStore::Prepare(Link& link) {
         return false;
     }
     // Read again under the lock: another instance may have just set it up.
-    const Result locked(PQexec(link.conn, version.c_str()), PQclear);
+    const Result locked = Query(link, version);
     const int found = PQntuples(locked.get()) == 1 ? std::stoi(Field(locked.get(), 0, 0)) : 0;
     bool done = found <= kSchemaVersion;
     if (!done) {

@@ -97,6 +97,11 @@ private:
                                                     const std::vector<std::string>& params);
     // Creates or migrates the schema, once among instances starting at once.
     bool Prepare(Link& link);
+    // The result of what was just sent (if sent), waited for at most a few
+    // seconds: a server that stopped answering must not hold a thread for
+    // ever. Null, with the connection dropped, when no answer came.
+    Result Await(Link& link, bool sent);
+    Result Query(Link& link, const std::string& sql);
     bool Exec(Link& link, const std::string& sql);
     void Note(Trouble trouble, const std::string& text);
 
