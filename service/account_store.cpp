@@ -23,4 +23,22 @@ std::optional<Account> AccountStore::Find(const std::string& name) {
     return account;
 }
 
+AccountStore::Presence AccountStore::PresenceOf(bool read, std::vector<Account>& rows,
+                                                Account& out) {
+    if (!read) {
+        return Presence::Unknown;
+    }
+    if (rows.empty()) {
+        return Presence::Absent;
+    }
+    out = std::move(rows.front());
+    return Presence::Found;
+}
+
+AccountStore::Recording AccountStore::RecordingOf(int changed) {
+    return changed > 0    ? Recording::Recorded
+           : changed == 0 ? Recording::AccountChanged
+                          : Recording::Failed;
+}
+
 }  // namespace service

@@ -97,6 +97,10 @@ public:
 
 protected:
     AccountStore() = default;
+    // What a lookup that read rows (read is false when it failed) tells.
+    static Presence PresenceOf(bool read, std::vector<Account>& rows, Account& out);
+    // What an update that changed rows (-1: failed) tells.
+    static Recording RecordingOf(int changed);
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;
 };

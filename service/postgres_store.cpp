@@ -333,14 +333,7 @@ AccountStore::Presence PostgresStore::Look(const std::string& name, Account& out
     }
     bool ok = false;
     std::vector<Account> rows = Accounts(kLookStatement, {name}, ok);
-    if (!ok) {
-        return Presence::Unknown;
-    }
-    if (rows.empty()) {
-        return Presence::Absent;
-    }
-    out = std::move(rows.front());
-    return Presence::Found;
+    return PresenceOf(ok, rows, out);
 }
 
 std::vector<Account> PostgresStore::List() {
@@ -370,9 +363,7 @@ AccountStore::Recording PostgresStore::RecordUpdate(const std::string& name,
                                                     const std::string& provedHash,
                                                     const std::string& address, std::int64_t when) {
     const int changed = Change(kRecord, {name, address, std::to_string(when), provedHash});
-    return changed > 0    ? Recording::Recorded
-           : changed == 0 ? Recording::AccountChanged
-                          : Recording::Failed;
+    return RecordingOf(changed);
 }
 
 std::optional<std::vector<AccountStore::Publication>> PostgresStore::Pending(

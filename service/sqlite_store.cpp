@@ -217,15 +217,9 @@ int SqliteStore::Execute(Link& link, const std::string& sql, const std::vector<s
 
 SqliteStore::Presence SqliteStore::Look(const std::string& name, Account& out) {
     std::vector<Account> rows;
-    if (Execute(reader_, std::string(sql::kAccountColumns) + " WHERE name = ?1", {name}, &rows) <
-        0) {
-        return Presence::Unknown;
-    }
-    if (rows.empty()) {
-        return Presence::Absent;
-    }
-    out = std::move(rows.front());
-    return Presence::Found;
+    const bool read = Execute(reader_, std::string(sql::kAccountColumns) + " WHERE name = ?1",
+                              {name}, &rows) >= 0;
+    return PresenceOf(read, rows, out);
 }
 
 std::vector<Account> SqliteStore::List() {
@@ -319,9 +313,7 @@ SqliteStore::Recording SqliteStore::RecordUpdate(const std::string& name,
         "UPDATE accounts SET last_address = ?2, last_update = ?3"
         " WHERE name = ?1 AND password_hash = ?4 AND banned = 0",
         {name, address, std::to_string(when), provedHash});
-    return changed > 0    ? Recording::Recorded
-           : changed == 0 ? Recording::AccountChanged
-                          : Recording::Failed;
+    return RecordingOf(changed);
 }
 
 }  // namespace service
