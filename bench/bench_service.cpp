@@ -51,8 +51,8 @@
 #include <thread>
 #include <vector>
 
-#include "service/account_store.h"
-#include "service/passwords.h"
+#include "service/auth/password_hash.h"
+#include "service/store/open_store.h"
 
 namespace {
 
@@ -233,11 +233,11 @@ bool WarmUp(int port, int accounts) {
 }
 
 int Accounts(const std::string& db, int count) {
-    if (!service::InitPasswords()) {
+    if (!service::InitPasswordHashing()) {
         return 1;
     }
     std::string error;
-    auto store = service::AccountStore::Open(db, error);
+    auto store = service::OpenAccountStore(db, error);
     if (!store) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "service/http_server.h"
+#include "service/http/server.h"
+#include "service/http/stop_signals.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

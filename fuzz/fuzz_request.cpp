@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "service/http_request.h"
+#include "service/http/request_head.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view received(reinterpret_cast<const char*>(data), size);

@@ -10,9 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "service/admin.h"
-#include "service/dns_update.h"
-#include "service/server.h"
+#include "service/app/admin.h"
+#include "service/app/serve.h"
+#include "service/common/address.h"
+#include "service/common/log_line.h"
+#include "service/dns/names.h"
+#include "service/dns/update_message.h"
+#include "service/store/open_store.h"
 
 namespace {
 
@@ -26,7 +30,7 @@ constexpr const char* kUsage =
 
 struct Options {
     std::string db = "kestrome-service.db";
-    service::ListenAddress listen;
+    service::HostPort listen;
     service::HashStrength strength = service::HashStrength::Interactive;
     std::vector<std::string> words;  // the command and its arguments
     std::string dnsServer, dnsZone, dnsKey;
@@ -41,14 +45,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         if (arg == "--db" && hasValue) {
             o.db = argv[++i];
         } else if (arg == "--listen" && hasValue) {
-            if (!service::ParseListenAddress(argv[++i], o.listen)) {
-                std::cerr << "kestrome-service: --listen wants ADDR:PORT" << std::endl;
+            if (!service::ParseHostPort(argv[++i], o.listen)) {
+                std::cerr << service::ServiceLine("--listen wants ADDR:PORT");
                 return false;
             }
         } else if (arg == "--trust-proxy" && hasValue) {
             o.trustedProxies.push_back(service::CanonicalAddress(argv[++i]));
             if (o.trustedProxies.back().empty()) {
-                std::cerr << "kestrome-service: --trust-proxy wants an IP address" << std::endl;
+                std::cerr << service::ServiceLine("--trust-proxy wants an IP address");
                 return false;
             }
         } else if (arg == "--dns-server" && hasValue) {
@@ -80,12 +84,12 @@ bool DnsOptions(const Options& o, std::optional<service::DnsTarget>& target) {
     if (given == 0) {
         return true;
     }
-    service::ListenAddress server;
+    service::HostPort server;
     service::DnsTarget t;
     std::string error;
     if (given != 3) {
         error = "--dns-server, --dns-zone and --dns-key go together";
-    } else if (!service::ParseListenAddress(o.dnsServer, server)) {
+    } else if (!service::ParseHostPort(o.dnsServer, server)) {
         error = "--dns-server wants ADDR:PORT";
     } else if ((t.zone = service::ZoneName(o.dnsZone)).empty()) {
         error = "--dns-zone " + o.dnsZone + " is not a domain name";
@@ -93,7 +97,7 @@ bool DnsOptions(const Options& o, std::optional<service::DnsTarget>& target) {
         service::ReadTsigKey(o.dnsKey, t.key, error);
     }
     if (!error.empty()) {
-        std::cerr << "kestrome-service: " << error << std::endl;
+        std::cerr << service::ServiceLine(error);
         return false;
     }
     t.host = server.host;
@@ -119,14 +123,14 @@ int main(int argc, char** argv) {
     if (command == "serve" && !DnsOptions(options, dns)) {
         return 2;
     }
-    if (!service::InitPasswords()) {
-        std::cerr << "kestrome-service: libsodium cannot start" << std::endl;
+    if (!service::InitPasswordHashing()) {
+        std::cerr << service::ServiceLine("libsodium cannot start");
         return 1;
     }
     std::string error;
-    auto store = service::AccountStore::Open(options.db, error, &std::cerr);
+    auto store = service::OpenAccountStore(options.db, error, &std::cerr);
     if (!store) {
-        std::cerr << "kestrome-service: " << error << std::endl;
+        std::cerr << service::ServiceLine(error);
         return 1;
     }
     if (command == "serve") {

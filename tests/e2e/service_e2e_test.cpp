@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "app/updater_harness.h"
-#include "service/http_server.h"
-#include "service/password_check.h"
+#include "service/auth/password_check.h"
+#include "service/http/server.h"
 #include "support/http_client.h"
 #include "support/service_process.h"
 

@@ -1,0 +1,178 @@
+#include "service/app/admin.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <iomanip>
+#include <iostream>
+
+#include "service/app/update_decision.h"
+#include "service/common/log_line.h"
+#include "service/common/utc_time.h"
+
+namespace service {
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+std::string FormatTime(std::int64_t when) {
+    return when == 0 ? "-" : FormatUtc(when, "%Y-%m-%d %H:%M:%S UTC");
+}
+
+std::optional<std::string> NewPasswordHash(const PasswordReader& readPassword,
+                                           HashStrength strength, std::ostream& err) {
+    std::optional<std::string> password = readPassword();
+    if (!password || password->empty()) {
+        err << ServiceLine("no password given") << std::flush;
+        return std::nullopt;
+    }
+    if (password->size() > kMaxParameterBytes) {
+        err << ServiceLine("the password is longer than " + std::to_string(kMaxParameterBytes) +
+                           " bytes")
+            << std::flush;
+        return std::nullopt;
+    }
+    std::optional<std::string> hash = HashPassword(*password, strength);
+    if (!hash) {
+        err << ServiceLine("the password could not be hashed") << std::flush;
+    }
+    return hash;
+}
+
+int ListUsers(AccountStore& store, std::ostream& out) {
+    out << std::left << std::setw(20) << "NAME" << std::setw(8) << "BANNED" << std::setw(40)
+        << "LAST ADDRESS" << std::setw(25) << "LAST UPDATE"
+        << "PUBLISHED IN DNS" << std::endl;
+    const auto dash = [](const std::string& text) { return text.empty() ? "-" : text; };
+    for (const Account& a : store.List()) {
+        out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(40)
+            << dash(a.lastAddress) << std::setw(25) << FormatTime(a.lastUpdate)
+            << dash(a.publishedAddress) << std::endl;
+    }
+    return kOk;
+}
+
+bool ValidName(const std::string& name) {
+    if (name.empty() || name.size() > kMaxParameterBytes) {
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
+                   const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
+                   std::ostream& err) {
+    if (args.size() == 1 && args[0] == "list") {
+        return ListUsers(store, out);
+    }
+    if (args.size() != 2) {
+        err << "usage: kestrome-service user add|passwd|ban|unban|remove NAME, or user list"
+            << std::endl;
+        return kUsage;
+    }
+    const std::string& command = args[0];
+    const std::string& name = args[1];
+    // A change the store did not make: no such user, or a database that
+    // could not take it.
+    auto notChanged = [&err, &name, &store] {
+        switch (store.LastTrouble()) {
+            case AccountStore::Trouble::Busy:
+                err << ServiceLine("database is busy, try again") << std::flush;
+                break;
+            case AccountStore::Trouble::Failed:
+                err << ServiceLine("the database refused the change: " + store.LastError())
+                    << std::flush;
+                break;
+            case AccountStore::Trouble::None:
+                err << ServiceLine("no user named \"" + name + "\"") << std::flush;
+                break;
+        }
+        return kRefused;
+    };
+    if (command == "add") {
+        if (!ValidName(name)) {
+            err << ServiceLine("a name is 1 to " + std::to_string(kMaxParameterBytes) +
+                               " bytes without control characters")
+                << std::flush;
+            return kUsage;
+        }
+        if (store.Find(name)) {
+            err << ServiceLine("user \"" + name + "\" already exists") << std::flush;
+            return kRefused;
+        }
+        auto hash = NewPasswordHash(readPassword, strength, err);
+        if (!hash) {
+            return kRefused;
+        }
+        if (!store.Add(name, *hash)) {
+            return notChanged();
+        }
+        out << "user \"" << name << "\" added" << std::endl;
+        return kOk;
+    }
+    if (command == "passwd") {
+        if (!store.Find(name)) {
+            return notChanged();
+        }
+        auto hash = NewPasswordHash(readPassword, strength, err);
+        if (!hash) {
+            return kRefused;
+        }
+        if (!store.SetPasswordHash(name, *hash)) {
+            return notChanged();
+        }
+        out << "password of \"" << name << "\" changed" << std::endl;
+        return kOk;
+    }
+    if (command == "ban" || command == "unban") {
+        if (!store.SetBanned(name, command == "ban")) {
+            return notChanged();
+        }
+        out << "user \"" << name << "\" " << (command == "ban" ? "banned" : "unbanned")
+            << std::endl;
+        return kOk;
+    }
+    if (command == "remove") {
+        if (!store.Remove(name)) {
+            return notChanged();
+        }
+        out << "user \"" << name << "\" removed" << std::endl;
+        return kOk;
+    }
+    err << ServiceLine("unknown user command \"" + command + "\"") << std::flush;
+    return kUsage;
+}
+
+std::optional<std::string> ReadPasswordFromStdin() {
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal) {
+        std::cerr << "Password: " << std::flush;
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    std::string line;
+    const bool got = static_cast<bool>(std::getline(std::cin, line));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::cerr << std::endl;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return got ? std::optional<std::string>(line) : std::nullopt;
+}
+
+}  // namespace service

@@ -1,0 +1,28 @@
+// The administration commands: user add, passwd, ban, unban, remove, list.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/auth/password_hash.h"
+#include "service/store/account_store.h"
+
+namespace service {
+
+// Reads a password (from the terminal without echo, or one line of standard
+// input); nothing when there is none.
+using PasswordReader = std::function<std::optional<std::string>()>;
+
+// Runs "user SUBCOMMAND [NAME]" (args start after "user"). Returns the exit
+// status: 0 done, 1 refused (unknown user, duplicate, bad password), 2 usage.
+int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
+                   const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
+                   std::ostream& err);
+
+// The terminal-aware reader used by the program.
+std::optional<std::string> ReadPasswordFromStdin();
+
+}  // namespace service

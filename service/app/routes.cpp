@@ -1,0 +1,55 @@
+#include "service/app/routes.h"
+
+#include <algorithm>
+
+#include "service/common/address.h"
+
+namespace service {
+
+// Only GET records an update; the home page also answers HEAD.
+std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, const std::string& peer,
+                                  HttpServer::Reply reply) {
+    if (req.path == kUpdatePath) {
+        if (req.method != "GET") {
+            return HttpResponse::NotAllowed("GET");
+        }
+        return updates.Start(QueryValue(req.query, "login"), QueryValue(req.query, "password"),
+                             peer, std::move(reply));
+    }
+    if (req.path == "/") {
+        if (req.method != "GET" && req.method != "HEAD") {
+            return HttpResponse::NotAllowed("GET, HEAD");
+        }
+        return HttpResponse::Content("text/html; charset=utf-8", HomePage());
+    }
+    return HttpResponse::Status(404);
+}
+
+std::string ClientAddress(const std::string& peer, const HttpRequest* req,
+                          const std::vector<std::string>& trustedProxies) {
+    if (req == nullptr || req->forwardedFor.empty() ||
+        std::find(trustedProxies.begin(), trustedProxies.end(), peer) == trustedProxies.end()) {
+        return peer;
+    }
+    const std::string client = CanonicalAddress(req->forwardedFor);
+    return client.empty() ? peer : client;
+}
+
+std::string HomePage() {
+    return R"(<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>Kestrome update service</title></head>
+<body>
+<h1>Kestrome update service</h1>
+<p>This service records the Internet address from which each account last
+checked in. The Kestrome client asks it to do so when you press Connect, and
+again every few minutes while it stays connected.</p>
+<h2>Accounts</h2>
+<p>An administrator creates an account on the service's machine with</p>
+<pre>kestrome-service user add NAME</pre>
+<p>which asks for the password. <code>kestrome-service user list</code> shows each
+account with the address and time of its last update.</p>
+</body></html>
+)";
+}
+
+}  // namespace service

@@ -1,0 +1,32 @@
+// What each path of the service answers: the update script, the home page,
+// and 404 for the rest; and which address a request is taken to come from.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/app/updates.h"
+#include "service/http/request_head.h"
+#include "service/http/server.h"
+
+namespace service {
+
+// The path of the client's update script.
+inline constexpr const char* kUpdatePath = "/process.php";
+
+// Answers req now, or returns nothing and answers through reply later.
+std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, const std::string& peer,
+                                  HttpServer::Reply reply);
+
+// The address a request comes from: the connection's, or, for a request one
+// of trustedProxies (load balancers in front, by address) relayed, the
+// client's address that it added at the end of its X-Forwarded-For field. req
+// is null for a request that could not be read.
+std::string ClientAddress(const std::string& peer, const HttpRequest* req,
+                          const std::vector<std::string>& trustedProxies);
+
+// The home page's HTML.
+std::string HomePage();
+
+}  // namespace service

@@ -1,0 +1,52 @@
+// The work behind an update, off the thread that serves the sockets: lookups
+// in one pool, the password verifications in a fair queue by address block,
+// and the writes in a pool of their own, so clients answered from memory never
+// wait behind a verification, and nothing that needs no write waits behind one
+// that waits for the database.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "service/app/update_decision.h"
+#include "service/auth/password_check.h"
+#include "service/http/server.h"
+#include "service/store/account_store.h"
+#include "service/work/fair_queue.h"
+#include "service/work/work_pool.h"
+
+namespace service {
+
+class Updates {
+public:
+    explicit Updates(AccountStore& store);
+
+    // Told when an update recorded a new address.
+    std::function<void()> addressChanged = [] {};
+
+    // Not a reply of the protocol: the work for a client that had gone was
+    // skipped. Only ever logged.
+    static constexpr int kClientGone = 499;
+
+    // Answers an update of login and password from peer: at once when peer
+    // is refused for now, else later through reply.
+    std::optional<HttpResponse> Start(const std::string& login, const std::string& password,
+                                      const std::string& peer, HttpServer::Reply reply);
+    // Stops taking work; false when some is still running after within.
+    bool Stop(std::chrono::milliseconds within);
+
+private:
+    void Verify(Account account, const std::string& password, const std::string& peer,
+                const HttpServer::Reply& reply);
+    void Record(Account account, const std::string& peer, const HttpServer::Reply& reply);
+
+    AccountStore& store_;
+    PasswordCheck check_;
+    WorkPool lookups_{1};
+    FairQueue verifications_;
+    WorkPool records_;
+};
+
+}  // namespace service

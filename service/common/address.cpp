@@ -1,0 +1,53 @@
+#include "service/common/address.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+namespace service {
+
+std::string CanonicalAddress(const std::string& text) {
+    unsigned char raw[sizeof(in6_addr)];
+    char shown[INET6_ADDRSTRLEN];
+    for (const int family : {AF_INET, AF_INET6}) {
+        if (inet_pton(family, text.c_str(), raw) == 1 &&
+            inet_ntop(family, raw, shown, sizeof shown) != nullptr) {
+            return shown;
+        }
+    }
+    return "";
+}
+
+std::string AddressBlock(const std::string& address) {
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) {
+        return address;
+    }
+    std::memset(&v6.s6_addr[8], 0, 8);
+    char text[INET6_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET6, &v6, text, sizeof text);
+    return std::string(text) + "/64";
+}
+
+bool ParseHostPort(const std::string& text, HostPort& out) {
+    std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    const std::string port = text.substr(colon + 1);
+    if (port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5) {
+        return false;
+    }
+    const int value = std::stoi(port);
+    if (value < 1 || value > 65535) {
+        return false;
+    }
+    out = {host, value};
+    return true;
+}
+
+}  // namespace service

@@ -1,0 +1,44 @@
+#include "service/dns/names.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace service {
+
+std::string AsciiLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string ZoneName(const std::string& text) {
+    const std::string name = text.ends_with('.') ? text.substr(0, text.size() - 1) : text;
+    if (name.empty() || name.size() > 253) {
+        return "";
+    }
+    for (std::size_t start = 0; start <= name.size();) {
+        const std::size_t end = std::min(name.find('.', start), name.size());
+        const std::string label = name.substr(start, end - start);
+        const bool fits =
+            !label.empty() && label.size() <= 63 && label.front() != '-' && label.back() != '-' &&
+            std::all_of(label.begin(), label.end(),
+                        [](unsigned char c) { return std::isalnum(c) || c == '-' || c == '_'; });
+        if (!fits) {
+            return "";
+        }
+        start = end + 1;
+    }
+    return AsciiLower(name) + ".";
+}
+
+bool PublishableLabel(const std::string& login) {
+    return !login.empty() && login.size() <= 63 && login.front() != '-' && login.back() != '-' &&
+           std::all_of(login.begin(), login.end(),
+                       [](unsigned char c) { return (c < 0x80 && std::isalnum(c)) || c == '-'; });
+}
+
+std::string DnsName(const std::string& label, const std::string& zone) {
+    return AsciiLower(label) + "." + zone;
+}
+
+}  // namespace service

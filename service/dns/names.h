@@ -1,0 +1,23 @@
+// Which names the service may publish, and how they are written in DNS.
+#pragma once
+
+#include <string>
+
+namespace service {
+
+// text with its ASCII letters in lower case, as DNS compares names.
+std::string AsciiLower(std::string text);
+
+// The zone's name in lower case with its final dot; empty when it is not a
+// valid domain name.
+std::string ZoneName(const std::string& text);
+
+// Whether login can be published as it is: a DNS label of letters, digits
+// and hyphens, 1 to 63 characters, no hyphen first or last.
+bool PublishableLabel(const std::string& login);
+
+// The name an account's address is published under: label in lower case,
+// then zone (as ZoneName gives it).
+std::string DnsName(const std::string& label, const std::string& zone);
+
+}  // namespace service

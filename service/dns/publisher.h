@@ -1,0 +1,56 @@
+// Keeps DNS showing each account's recorded address, beside the HTTP path and
+// never in its way: a thread of its own brings every name whose published
+// state differs from the database up to date, when an update changed an
+// address, when any program changed the database (polled every half second),
+// and at start. Of several instances sharing one database, whichever claims a
+// name first sends its change, once. When the name server fails, it says why
+// in the log and tries again after 1 s, doubling to 60 s; only the latest
+// state is ever sent.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "service/common/log_line.h"
+#include "service/dns/update_message.h"
+#include "service/store/account_store.h"
+
+namespace service {
+
+class DnsPublication {
+public:
+    DnsPublication(AccountStore& store, DnsTarget target, LineSink log);
+    // Stops the thread; an update under way may take its 2 s.
+    ~DnsPublication();
+    DnsPublication(const DnsPublication&) = delete;
+    DnsPublication& operator=(const DnsPublication&) = delete;
+
+    // An address changed: look now.
+    void Nudge();
+
+private:
+    void Run();
+    // Sends what is pending. Contended when another instance sharing the
+    // database held a name, which is then looked at again at the next poll.
+    enum class Outcome { Done, Contended, Failed };
+    Outcome Reconcile();
+    Outcome Publish(const std::string& name);
+    bool Send(const AccountStore::Publication& p);
+    void CannotRead();
+
+    AccountStore& store_;
+    DnsTarget target_;
+    LineSink log_;
+    std::set<std::string> toldUnpublishable_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool nudged_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace service

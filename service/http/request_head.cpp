@@ -1,0 +1,204 @@
+#include "service/http/request_head.h"
+
+#include <algorithm>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <iterator>
+#include <limits>
+
+namespace service {
+
+namespace {
+
+namespace http = boost::beast::http;
+
+std::string_view Std(boost::beast::string_view text) {
+    return {text.data(), text.size()};
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char x, char y) { return (x | 0x20) == (y | 0x20); });
+}
+
+// The bytes of empty lines before the request line, which are ignored.
+std::size_t LeadingEmptyLines(std::string_view received) {
+    std::size_t at = 0;
+    while (at < received.size() &&
+           (received[at] == '\n' || (received[at] == '\r' && received.substr(at + 1, 1) == "\n"))) {
+        at += received[at] == '\r' ? 2 : 1;
+    }
+    return at;
+}
+
+// The end of the head (just after its empty line), or npos while incomplete.
+// The search starts a little before from, so an end split across two arrivals
+// is found.
+std::size_t HeadEnd(std::string_view head, std::size_t from) {
+    for (std::size_t at = from > 2 ? from - 2 : 0;
+         (at = head.find('\n', at)) != std::string_view::npos; ++at) {
+        if (head.substr(at + 1, 1) == "\n") {
+            return at + 2;
+        }
+        if (head.substr(at + 1, 2) == "\r\n") {
+            return at + 3;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// Any HTTP/1.x is answered as HTTP/1.1, which the parser only knows by that
+// name; another major version is not served. Other faults of the request line
+// are left to the parser.
+HeadResult CheckVersion(std::string& head) {
+    const std::size_t lineEnd = head.find('\r');
+    const std::size_t space = head.rfind(' ', lineEnd);
+    if (lineEnd == std::string::npos || space == std::string::npos || lineEnd - space != 9) {
+        return HeadResult::Complete;
+    }
+    std::string_view version = std::string_view(head).substr(space + 1, 8);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!version.starts_with("HTTP/") || !digit(version[5]) || version[6] != '.' ||
+        !digit(version[7])) {
+        return HeadResult::Complete;
+    }
+    if (version[5] != '1') {
+        return HeadResult::UnsupportedVersion;
+    }
+    if (version[7] > '1') {
+        head[space + 8] = '1';
+    }
+    return HeadResult::Complete;
+}
+
+// The path and query of an origin-form target ("/path?query"), or of an
+// absolute-form one ("http://host/path?query"), whose host is not ours to
+// judge; false for any other form.
+bool SplitTarget(std::string_view target, HttpRequest& out) {
+    std::string_view path = target;
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (StartsWithIgnoringCase(target, scheme)) {
+            const std::size_t pathStart = target.find_first_of("/?", scheme.size());
+            path = pathStart == std::string_view::npos ? "" : target.substr(pathStart);
+        }
+    }
+    if (path.data() == target.data() && (target.empty() || target.front() != '/')) {
+        return false;
+    }
+    const auto question = path.find('?');
+    const std::string_view route = path.substr(0, question);
+    out.path = route.empty() ? std::string(1, '/') : PercentDecode(route, false);
+    out.query = question == std::string_view::npos ? "" : path.substr(question + 1);
+    return true;
+}
+
+std::string LastForwardedFor(const http::request_header<>& head) {
+    std::string list;
+    for (const auto& field : head) {
+        if (boost::beast::iequals(field.name_string(), "X-Forwarded-For")) {
+            list = Std(field.value());
+        }
+    }
+    const std::size_t comma = list.rfind(',');
+    const std::string last = comma == std::string::npos ? list : list.substr(comma + 1);
+    const std::size_t first = last.find_first_not_of(" \t");
+    return first == std::string::npos
+               ? ""
+               : last.substr(first, last.find_last_not_of(" \t") - first + 1);
+}
+
+// What the parsed head asks, and whether it may be served: one Host (required
+// from HTTP/1.1 on), a bounded number of fields, and no body.
+HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpRequest& out) {
+    const auto& head = parser.get();
+    const std::size_t hosts = head.count(http::field::host);
+    if (hosts > 1 || (hosts == 0 && head.version() >= 11)) {
+        return HeadResult::Malformed;
+    }
+    if (static_cast<std::size_t>(std::distance(head.begin(), head.end())) > kMaxHeaderLines) {
+        return HeadResult::HeadTooLarge;
+    }
+    if (!parser.is_done()) {
+        return HeadResult::HasBody;
+    }
+    out.method = Std(head.method_string());
+    out.keepAlive = head.keep_alive();
+    out.forwardedFor = LastForwardedFor(head);
+    return SplitTarget(Std(head.target()), out) ? HeadResult::Complete : HeadResult::Malformed;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+}  // namespace
+
+HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::size_t& consumed,
+                            std::size_t searched) {
+    const std::string_view window = received.substr(0, kMaxHeadBytes);
+    const std::size_t skipped = LeadingEmptyLines(window);
+    const std::size_t end = HeadEnd(window, std::max(searched, skipped));
+    if (end == std::string_view::npos) {
+        consumed = window.size();
+        if (received.size() < kMaxHeadBytes) {
+            return HeadResult::Incomplete;
+        }
+        return window.find('\n', skipped) == std::string_view::npos ? HeadResult::LineTooLong
+                                                                    : HeadResult::HeadTooLarge;
+    }
+    std::string head(window.substr(skipped, end - skipped));
+    if (const HeadResult version = CheckVersion(head); version != HeadResult::Complete) {
+        return version;
+    }
+    http::request_parser<http::empty_body> parser;
+    parser.header_limit(kMaxHeadBytes);
+    // A body of any announced size is refused unread, as too large (413).
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max());
+    boost::beast::error_code error;
+    parser.put(boost::asio::buffer(head), error);
+    if (error || !parser.is_header_done()) {
+        return HeadResult::Malformed;
+    }
+    const HeadResult result = Interpret(parser, out);
+    consumed = end;
+    return result;
+}
+
+std::string PercentDecode(std::string_view text, bool plusIsSpace) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+            HexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += plusIsSpace && c == '+' ? ' ' : c;
+        }
+    }
+    return out;
+}
+
+std::string QueryValue(std::string_view query, std::string_view key) {
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        const std::string_view pair = query.substr(start, end - start);
+        const std::size_t equals = pair.find('=');
+        if (PercentDecode(pair.substr(0, equals), true) == key) {
+            return equals == std::string_view::npos ? ""
+                                                    : PercentDecode(pair.substr(equals + 1), true);
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
+}  // namespace service

@@ -1,0 +1,136 @@
+// One connection: reading request heads, handing them to the handler,
+// watching for a client that leaves while its answer is worked out, and
+// writing answers.
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "service/http/server_impl.h"
+
+namespace service {
+
+template <typename Next>
+void HttpServer::Impl::WaitFor(const ConnectionPtr& c, tcp::socket::wait_type what, Next next) {
+    c->socket.async_wait(what, [c, turn = c->turn, next](const ErrorCode& error) {
+        if (!error && c->turn == turn) {
+            next(c);
+        }
+    });
+}
+
+void HttpServer::Impl::ReadMore(const ConnectionPtr& c) {
+    while (c->phase == Phase::Reading) {
+        ErrorCode error;
+        const std::size_t room = kMaxHeadBytes - std::min(c->in.size(), kMaxHeadBytes - 1);
+        const std::size_t n = c->socket.read_some(asio::buffer(readBuffer, room), error);
+        if (error == asio::error::would_block) {
+            WaitFor(c, tcp::socket::wait_read, [this](const ConnectionPtr& c) { ReadMore(c); });
+            return;
+        }
+        if (error) {
+            Drop(*c);
+            return;
+        }
+        c->in.append(readBuffer, n);
+        TakeRequest(c);
+    }
+}
+
+void HttpServer::Impl::TakeRequest(const ConnectionPtr& c) {
+    HttpRequest request;
+    std::size_t consumed = 0;
+    const HeadResult result = ParseRequestHead(c->in, request, consumed, c->searched);
+    if (result == HeadResult::Incomplete) {
+        c->searched = consumed;
+        return;
+    }
+    c->searched = 0;
+    if (result != HeadResult::Complete) {
+        c->in.clear();
+        Answer(c, nullptr, HttpResponse::Status(static_cast<int>(result)));
+        return;
+    }
+    c->in.erase(0, consumed);
+    c->request = std::move(request);
+    c->phase = Phase::Answering;
+    ++c->turn;
+    c->gone = std::make_shared<std::atomic<bool>>(false);
+    Reply later{
+        [mailbox = std::weak_ptr<Mailbox>(mailbox), id = c->id, this](HttpResponse response) {
+            if (auto box = mailbox.lock()) {
+                box->Post([this, id, response = std::move(response)] { Deliver(id, response); });
+            }
+        },
+        c->gone};
+    if (std::optional<HttpResponse> now = handler(c->request, c->peer, std::move(later))) {
+        Answer(c, &c->request, *now);
+    } else {
+        WatchForLeaving(c);
+    }
+}
+
+void HttpServer::Impl::WatchForLeaving(const ConnectionPtr& c) {
+    char byte;
+    const ssize_t n = recv(c->socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        WaitFor(c, tcp::socket::wait_read, [this](const ConnectionPtr& c) { WatchForLeaving(c); });
+    } else if (n <= 0) {
+        Drop(*c);
+    }
+}
+
+void HttpServer::Impl::Deliver(std::uint64_t id, const HttpResponse& response) {
+    auto it = connections.find(id);
+    if (it == connections.end()) {
+        return;
+    }
+    const ConnectionPtr c = it->second;
+    if (c->phase == Phase::Answering) {
+        Answer(c, &c->request, response);
+    } else if (c->phase == Phase::Closed) {
+        logger(c->peer, &c->request, response);
+        connections.erase(id);
+    }
+}
+
+void HttpServer::Impl::Answer(const ConnectionPtr& c, const HttpRequest* request,
+                              const HttpResponse& response) {
+    logger(c->peer, request, response);
+    c->closeAfterReply = request == nullptr || !request->keepAlive;
+    c->out = SerializeResponse(response, request == nullptr || request->method != "HEAD",
+                               !c->closeAfterReply);
+    c->sent = 0;
+    c->phase = Phase::Writing;
+    ++c->turn;
+    Write(c);
+}
+
+void HttpServer::Impl::Write(const ConnectionPtr& c) {
+    while (c->sent < c->out.size()) {
+        ErrorCode error;
+        c->sent += c->socket.write_some(
+            asio::buffer(c->out.data() + c->sent, c->out.size() - c->sent), error);
+        if (error == asio::error::would_block) {
+            SetDeadline(*c);  // for a client that does not take its reply
+            WaitFor(c, tcp::socket::wait_write, [this](const ConnectionPtr& c) { Write(c); });
+            return;
+        }
+        if (error) {
+            Drop(*c);
+            return;
+        }
+    }
+    if (c->closeAfterReply) {
+        Drop(*c);
+        return;
+    }
+    c->out = std::string();  // an idle connection holds no buffer
+    c->phase = Phase::Reading;
+    ++c->turn;
+    SetDeadline(*c);
+    TakeRequest(c);  // a request may already be waiting behind this one
+    ReadMore(c);
+}
+
+}  // namespace service

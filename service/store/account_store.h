@@ -1,0 +1,98 @@
+// The service's accounts: name, password hash, ban flag, the address and time
+// of the last update, and what DNS was last confirmed to show. Two stores keep
+// them: an embedded SQLite file (the default) and a PostgreSQL database that
+// several service instances share (open_store.h chooses). Both are safe to
+// use from several threads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/common/log_line.h"
+
+namespace service {
+
+struct Account {
+    std::string name;
+    std::string passwordHash;
+    bool banned = false;
+    std::string lastAddress;       // empty until the first update
+    std::int64_t lastUpdate = 0;   // seconds since the epoch, UTC; 0 until then
+    std::string publishedAddress;  // last confirmed published in DNS; empty for none
+};
+
+class AccountStore {
+public:
+    virtual ~AccountStore() = default;
+
+    std::optional<Account> Find(const std::string& name);
+    // Whether an account exists, told apart from a lookup that failed.
+    enum class Presence { Found, Absent, Unknown };
+    virtual Presence Look(const std::string& name, Account& out) = 0;
+    virtual std::vector<Account> List() = 0;
+    // False when the name is taken.
+    virtual bool Add(const std::string& name, const std::string& passwordHash) = 0;
+    // Each is false when there is no such account.
+    virtual bool SetPasswordHash(const std::string& name, const std::string& passwordHash) = 0;
+    virtual bool SetBanned(const std::string& name, bool banned) = 0;
+    virtual bool Remove(const std::string& name) = 0;
+
+    enum class Recording { Recorded, AccountChanged, Failed };
+    // Records an update for an account whose password was proved against
+    // provedHash, in the same step that checks the account still exists, is
+    // not banned and still has that hash: a user command run meanwhile (by
+    // any process) is never overruled. Recorded only once committed;
+    // AccountChanged when it no longer qualifies; Failed when the database
+    // refused the write or could not be reached.
+    virtual Recording RecordUpdate(const std::string& name, const std::string& provedHash,
+                                   const std::string& address, std::int64_t when) = 0;
+    // How many writes are worth running at once.
+    virtual int ConcurrentWrites() const = 0;
+
+    // DNS publication: what each name whose published state differs from its
+    // recorded one should show (an address, or nothing when banned or
+    // removed), withdrawals of removed names first; nothing when the
+    // database cannot be read.
+    struct Publication {
+        std::string name;
+        std::string address;  // empty: withdraw the name's records
+    };
+    virtual std::optional<std::vector<Publication>> PendingPublications() = 0;
+    // Takes the right to publish name, so that of several processes sharing
+    // the store only one sends a given change: Mine, with what name should
+    // now show, when it is still pending and this process holds the right
+    // until ReleasePublication.
+    enum class Claim { Mine, NotPending, HeldElsewhere, Failed };
+    virtual Claim ClaimPublication(const std::string& name, Publication& now) = 0;
+    virtual void ReleasePublication(const std::string& name) = 0;
+    // Notes that name's records now show address (empty: none).
+    virtual bool MarkPublished(const std::string& name, const std::string& address) = 0;
+    // Changes whenever another connection or process may have written the
+    // store; -1 when it cannot be read.
+    virtual std::int64_t DataVersion() = 0;
+
+    // Why the last statement failed: the database was held by another
+    // writer past the wait (Busy), or anything else. None after a success.
+    enum class Trouble { None, Busy, Failed };
+    virtual Trouble LastTrouble() = 0;
+    virtual std::string LastError() = 0;
+
+    // Where a store on a database server tells that it lost the server and
+    // that it has it again, one line each time; a file has nothing to tell.
+    virtual void SetNotice(LineSink) {}
+
+    static constexpr int kSchemaVersion = 2;
+
+protected:
+    AccountStore() = default;
+    // What a lookup that read rows (read is false when it failed) tells.
+    static Presence PresenceOf(bool read, std::vector<Account>& rows, Account& out);
+    // What an update that changed rows (-1: failed) tells.
+    static Recording RecordingOf(int changed);
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
+};
+
+}  // namespace service

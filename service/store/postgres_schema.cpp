@@ -1,0 +1,78 @@
+// The PostgreSQL store's schema: the same tables and version as the SQLite
+// file's, set up or migrated in one transaction under an advisory lock, so
+// that instances starting together do it once.
+#include <libpq-fe.h>
+
+#include "service/store/postgres_store.h"
+
+namespace service {
+
+namespace {
+
+using postgres::Field;
+
+const char* kVersion1[] = {
+    "CREATE TABLE accounts ("
+    " name TEXT PRIMARY KEY NOT NULL,"
+    " password_hash TEXT NOT NULL,"
+    " banned BOOLEAN NOT NULL DEFAULT false,"
+    " last_address TEXT NOT NULL DEFAULT '',"
+    " last_update BIGINT NOT NULL DEFAULT 0)",
+};
+
+// Version 2: as in the SQLite store, the published address and the
+// withdrawals noted by a trigger when a name with records is removed.
+const char* kVersion2[] = {
+    "ALTER TABLE accounts ADD COLUMN published_address TEXT NOT NULL DEFAULT ''",
+    "CREATE TABLE withdrawals (name TEXT PRIMARY KEY NOT NULL)",
+    "CREATE FUNCTION note_withdrawal() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN INSERT INTO withdrawals(name) VALUES (OLD.name) ON CONFLICT DO NOTHING;"
+    " RETURN NULL; END $$",
+    "CREATE TRIGGER account_removed AFTER DELETE ON accounts FOR EACH ROW"
+    " WHEN (OLD.published_address != '') EXECUTE FUNCTION note_withdrawal()",
+};
+
+}  // namespace
+
+bool PostgresStore::Prepare(postgres::Link& link) {
+    const std::string version = "SELECT version FROM schema_version";
+    const postgres::Result current = db_.Query(link, version);
+    if (PQresultStatus(current.get()) == PGRES_TUPLES_OK && PQntuples(current.get()) == 1 &&
+        Field(current.get(), 0, 0) == std::to_string(kSchemaVersion)) {
+        return true;  // current: nothing is written
+    }
+    if (!db_.Exec(link, "BEGIN") ||
+        !db_.Exec(link,
+                  std::string("SELECT pg_advisory_xact_lock(") + postgres::kLockSpace + ", 0)") ||
+        !db_.Exec(link, "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")) {
+        db_.Exec(link, "ROLLBACK");
+        return false;
+    }
+    // Read again under the lock: another instance may have just set it up.
+    const postgres::Result locked = db_.Query(link, version);
+    const int found = PQntuples(locked.get()) == 1 ? std::stoi(Field(locked.get(), 0, 0)) : 0;
+    bool done = found <= kSchemaVersion;
+    if (!done) {
+        db_.Note(Trouble::Failed,
+                 "its schema (version " + std::to_string(found) + ") is newer than this service's");
+    }
+    for (const char* step : kVersion1) {
+        done = done && (found >= 1 || db_.Exec(link, step));
+    }
+    for (const char* step : kVersion2) {
+        done = done && (found >= 2 || db_.Exec(link, step));
+    }
+    done = done && db_.Exec(link, "DELETE FROM schema_version") &&
+           db_.Exec(link,
+                    "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");
+    if (!done) {
+        const Trouble trouble = LastTrouble();  // the failed step's, not the rollback's
+        const std::string text = LastError();
+        db_.Exec(link, "ROLLBACK");
+        db_.Note(trouble, text);
+        return false;
+    }
+    return db_.Exec(link, "COMMIT");
+}
+
+}  // namespace service

@@ -1,0 +1,180 @@
+#include "service/store/postgres_store.h"
+
+#include <libpq-fe.h>
+
+#include "service/store/shared_sql.h"
+
+namespace service {
+
+namespace {
+
+using postgres::Field;
+using postgres::Outcome;
+using postgres::Statement;
+
+const std::string kLook = std::string(sql::kAccountColumns) + " WHERE name = $1";
+const std::string kList = std::string(sql::kAccountColumns) + " ORDER BY name COLLATE \"C\"";
+const std::string kPending = std::string(sql::kPendingPublications) + " ORDER BY kind";
+const std::string kPendingOfOne =
+    std::string(sql::kPendingPublications) + " WHERE name = $1 ORDER BY kind";
+
+const std::string kClaim =
+    std::string("SELECT pg_try_advisory_lock(") + postgres::kLockSpace + ", hashtext($1))";
+const std::string kRelease =
+    std::string("SELECT pg_advisory_unlock(") + postgres::kLockSpace + ", hashtext($1))";
+
+const Statement kLookStatement{"look", kLook.c_str()};
+const Statement kListStatement{"list", kList.c_str()};
+const Statement kAdd{"add", "INSERT INTO accounts(name, password_hash) VALUES ($1, $2)"};
+const Statement kSetHash{"set_hash", "UPDATE accounts SET password_hash = $2 WHERE name = $1"};
+const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE name = $1"};
+const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};
+const Statement kRecord{"record",
+                        "UPDATE accounts SET last_address = $2, last_update = $3"
+                        " WHERE name = $1 AND password_hash = $4 AND NOT banned"};
+const Statement kPendingStatement{"pending", kPending.c_str()};
+const Statement kPendingOfOneStatement{"pending_of_one", kPendingOfOne.c_str()};
+const Statement kClaimStatement{"claim", kClaim.c_str()};
+const Statement kReleaseStatement{"release", kRelease.c_str()};
+const Statement kMarkPublished{"mark_published",
+                               "UPDATE accounts SET published_address = $2 WHERE name = $1"};
+const Statement kWithdrawn{"withdrawn", "DELETE FROM withdrawals WHERE name = $1"};
+// Moves on whenever any transaction on the server has written.
+const Statement kDataVersion{"data_version",
+                             "SELECT pg_snapshot_xmax(pg_current_snapshot())::text::bigint"};
+
+}  // namespace
+
+std::unique_ptr<AccountStore> PostgresStore::Open(const std::string& uri, std::string& error) {
+    std::unique_ptr<PostgresStore> store(new PostgresStore(uri));
+    bool ready;
+    {
+        postgres::Connections::Lease lease(store->db_);
+        ready = store->db_.Connect(*lease) && store->Prepare(*lease);
+    }
+    if (!ready) {
+        error = store->LastTrouble() == Trouble::Busy
+                    ? "database is busy, try again"
+                    : "the PostgreSQL database cannot be used: " + store->LastError();
+        return nullptr;
+    }
+    return store;
+}
+
+int PostgresStore::Change(const Statement& st, const std::vector<std::string>& params) {
+    return postgres::ChangedRows(db_.Pooled(st, params));
+}
+
+std::vector<Account> PostgresStore::Accounts(const Statement& st,
+                                             const std::vector<std::string>& params, bool& ok) {
+    const Outcome done = db_.Pooled(st, params);
+    ok = static_cast<bool>(done);
+    std::vector<Account> rows;
+    for (int i = 0; i < postgres::RowCount(done); ++i) {
+        PGresult* r = done.result.get();
+        rows.push_back({Field(r, i, 0), Field(r, i, 1), Field(r, i, 2) == "t", Field(r, i, 3),
+                        std::stoll(Field(r, i, 4)), Field(r, i, 5)});
+    }
+    // A name that cannot be stored in the database's encoding is no account's.
+    if (!ok && done.sqlState.starts_with("22")) {
+        ok = true;
+    }
+    return rows;
+}
+
+AccountStore::Presence PostgresStore::Look(const std::string& name, Account& out) {
+    // A name with a NUL would be cut short on its way to the server.
+    if (name.find('\0') != std::string::npos) {
+        return Presence::Absent;
+    }
+    bool ok = false;
+    std::vector<Account> rows = Accounts(kLookStatement, {name}, ok);
+    return PresenceOf(ok, rows, out);
+}
+
+std::vector<Account> PostgresStore::List() {
+    bool ok = false;
+    return Accounts(kListStatement, {}, ok);
+}
+
+bool PostgresStore::Add(const std::string& name, const std::string& passwordHash) {
+    return Change(kAdd, {name, passwordHash}) > 0;
+}
+
+bool PostgresStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
+    return Change(kSetHash, {name, passwordHash}) > 0;
+}
+
+bool PostgresStore::SetBanned(const std::string& name, bool banned) {
+    return Change(kSetBanned, {name, banned ? "true" : "false"}) > 0;
+}
+
+bool PostgresStore::Remove(const std::string& name) {
+    return Change(kRemove, {name}) > 0;
+}
+
+// Each statement commits on its own, so Recorded is only ever told after the
+// commit.
+AccountStore::Recording PostgresStore::RecordUpdate(const std::string& name,
+                                                    const std::string& provedHash,
+                                                    const std::string& address, std::int64_t when) {
+    const int changed = Change(kRecord, {name, address, std::to_string(when), provedHash});
+    return RecordingOf(changed);
+}
+
+std::optional<std::vector<AccountStore::Publication>> PostgresStore::Pending(
+    const Statement& st, const std::vector<std::string>& params) {
+    const Outcome done = db_.Run(publisher_, st, params);
+    if (!done) {
+        return std::nullopt;
+    }
+    std::vector<Publication> pending;
+    for (int i = 0; i < postgres::RowCount(done); ++i) {
+        pending.push_back({Field(done.result.get(), i, 0), Field(done.result.get(), i, 1)});
+    }
+    return pending;
+}
+
+std::optional<std::vector<AccountStore::Publication>> PostgresStore::PendingPublications() {
+    std::lock_guard lock(publisherMutex_);
+    return Pending(kPendingStatement, {});
+}
+
+// The right to publish a name is a session lock on the publication's own
+// connection: the server gives it back if this instance dies.
+AccountStore::Claim PostgresStore::ClaimPublication(const std::string& name, Publication& now) {
+    std::lock_guard lock(publisherMutex_);
+    const Outcome claimed = db_.Run(publisher_, kClaimStatement, {name});
+    if (!claimed) {
+        return Claim::Failed;
+    }
+    if (Field(claimed.result.get(), 0, 0) != "t") {
+        return Claim::HeldElsewhere;
+    }
+    const auto pending = Pending(kPendingOfOneStatement, {name});
+    if (pending && !pending->empty()) {
+        now = pending->front();
+        return Claim::Mine;
+    }
+    db_.Run(publisher_, kReleaseStatement, {name});
+    return pending ? Claim::NotPending : Claim::Failed;
+}
+
+void PostgresStore::ReleasePublication(const std::string& name) {
+    std::lock_guard lock(publisherMutex_);
+    db_.Run(publisher_, kReleaseStatement, {name});
+}
+
+bool PostgresStore::MarkPublished(const std::string& name, const std::string& address) {
+    std::lock_guard lock(publisherMutex_);
+    return db_.Run(publisher_, kMarkPublished, {name, address}) &&
+           (!address.empty() || db_.Run(publisher_, kWithdrawn, {name}));
+}
+
+std::int64_t PostgresStore::DataVersion() {
+    std::lock_guard lock(publisherMutex_);
+    const Outcome done = db_.Run(publisher_, kDataVersion, {});
+    return done ? std::stoll(Field(done.result.get(), 0, 0)) : -1;
+}
+
+}  // namespace service

@@ -1,0 +1,320 @@
+#include "service/store/sqlite_store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ostream>
+
+#include "service/common/log_line.h"
+#include "service/store/shared_sql.h"
+
+namespace service {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS accounts ("
+    " name TEXT PRIMARY KEY NOT NULL,"
+    " password_hash TEXT NOT NULL,"
+    " banned INTEGER NOT NULL DEFAULT 0,"
+    " last_address TEXT NOT NULL DEFAULT '',"
+    " last_update INTEGER NOT NULL DEFAULT 0)";
+
+// Version 2: the address last confirmed published in DNS for each account,
+// and the names of removed accounts whose records are still to be withdrawn
+// (kept by a trigger, so that removal by any program leaves a note).
+const char* kVersion2[] = {
+    "ALTER TABLE accounts ADD COLUMN published_address TEXT NOT NULL DEFAULT ''",
+    "CREATE TABLE withdrawals (name TEXT PRIMARY KEY NOT NULL)",
+    "CREATE TRIGGER account_removed AFTER DELETE ON accounts"
+    " WHEN OLD.published_address != ''"
+    " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END",
+};
+
+std::string Text(sqlite3_stmt* st, int column) {
+    const unsigned char* text = sqlite3_column_text(st, column);
+    return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
+}
+
+// Keeps a file readable by its owner only: it holds the password hashes.
+// Tells the log when an existing file had a wider mode.
+void NarrowMode(int fd, const std::string& path, std::ostream* log) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && (st.st_mode & 077) != 0 && fchmod(fd, 0600) == 0 && log) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        *log << ServiceLine(path + " was mode " + mode + ", now 0600") << std::flush;
+    }
+}
+
+// Creates the database readable by its owner only before SQLite opens it, and
+// narrows the database and its journal files when they exist wider.
+bool CreatePrivateFiles(const std::string& path, std::ostream* log) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    NarrowMode(fd, path, log);
+    close(fd);
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::string journal = path + suffix;
+        int jfd = open(journal.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (jfd >= 0) {
+            NarrowMode(jfd, journal, log);
+            close(jfd);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+sqlite3* SqliteStore::Connect(const std::string& path, std::string& error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    return db;
+}
+
+std::unique_ptr<AccountStore> SqliteStore::Open(const std::string& path, std::string& error,
+                                                std::ostream* log) {
+    if (!CreatePrivateFiles(path, log)) {
+        error = "cannot create " + path;
+        return nullptr;
+    }
+    std::unique_ptr<SqliteStore> store(new SqliteStore());
+    if ((store->writer_.db = Connect(path, error)) == nullptr) {
+        return nullptr;
+    }
+    if (!store->Prepare()) {
+        error = store->LastTrouble() == Trouble::Busy
+                    ? "database is busy, try again"
+                    : path + " is not a usable database: " + store->LastError();
+        return nullptr;
+    }
+    if ((store->reader_.db = Connect(path, error)) == nullptr) {
+        return nullptr;
+    }
+    return store;
+}
+
+bool SqliteStore::Prepare() {
+    sqlite3_stmt* st = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(writer_.db, "PRAGMA user_version", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+        version = sqlite3_column_int(st, 0);
+    }
+    const int rc = sqlite3_finalize(st);
+    if (version < 0) {
+        writer_.Note(rc == SQLITE_OK ? SQLITE_ERROR : rc);
+        return false;
+    }
+    if (version == kSchemaVersion) {
+        return true;
+    }
+    if (Execute("PRAGMA journal_mode=WAL", {}) < 0 || Execute("BEGIN IMMEDIATE", {}) < 0) {
+        return false;
+    }
+    bool done = Execute(kSchema, {}) >= 0;
+    if (version < 2) {
+        for (const char* step : kVersion2) {
+            done = done && Execute(step, {}) >= 0;
+        }
+    }
+    done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
+    if (!done) {
+        const Trouble trouble = writer_.trouble;  // the failed step's, not the rollback's
+        const std::string text = writer_.troubleText;
+        Execute("ROLLBACK", {});
+        writer_.trouble = trouble;
+        writer_.troubleText = text;
+        return false;
+    }
+    return Execute("COMMIT", {}) >= 0;
+}
+
+void SqliteStore::Link::Note(int rc) {
+    const bool fine = rc == SQLITE_OK || rc == SQLITE_DONE;
+    trouble = fine ? Trouble::None : (rc & 0xFF) == SQLITE_BUSY ? Trouble::Busy : Trouble::Failed;
+    troubleText = fine ? std::string() : sqlite3_errmsg(db);
+}
+
+SqliteStore::Trouble SqliteStore::LastTrouble() {
+    std::lock_guard lock(writer_.mutex);
+    return writer_.trouble;
+}
+
+// A failed lookup or publication read is told when no write failed.
+std::string SqliteStore::LastError() {
+    {
+        std::lock_guard lock(writer_.mutex);
+        if (!writer_.troubleText.empty()) {
+            return writer_.troubleText;
+        }
+    }
+    std::lock_guard lock(reader_.mutex);
+    return reader_.troubleText;
+}
+
+SqliteStore::Link::~Link() {
+    for (auto& [sql, st] : statements) {
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+}
+
+// Statements are prepared once and kept: the update path runs the same two
+// for every request.
+sqlite3_stmt* SqliteStore::Link::Prepared(const std::string& sql) {
+    sqlite3_stmt*& st = statements[sql];
+    if (st == nullptr && sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st,
+                                            nullptr) != SQLITE_OK) {
+        statements.erase(sql);
+        return nullptr;
+    }
+    return st;
+}
+
+int SqliteStore::Execute(const std::string& sql, const std::vector<std::string>& params,
+                         std::vector<Account>* rows) {
+    return Execute(writer_, sql, params, rows);
+}
+
+int SqliteStore::Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
+                         std::vector<Account>* rows) {
+    std::lock_guard lock(link.mutex);
+    sqlite3_stmt* st = link.Prepared(sql);
+    if (st == nullptr) {
+        link.Note(sqlite3_errcode(link.db));
+        return -1;
+    }
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        sqlite3_bind_text(st, static_cast<int>(i + 1), params[i].c_str(),
+                          static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        if (rows != nullptr) {
+            rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
+                             sqlite3_column_int64(st, 4), Text(st, 5)});
+        }
+    }
+    link.Note(rc);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return rc == SQLITE_DONE ? sqlite3_changes(link.db) : -1;
+}
+
+SqliteStore::Presence SqliteStore::Look(const std::string& name, Account& out) {
+    std::vector<Account> rows;
+    const bool read = Execute(reader_, std::string(sql::kAccountColumns) + " WHERE name = ?1",
+                              {name}, &rows) >= 0;
+    return PresenceOf(read, rows, out);
+}
+
+std::vector<Account> SqliteStore::List() {
+    std::vector<Account> rows;
+    Execute(std::string(sql::kAccountColumns) + " ORDER BY name", {}, &rows);
+    return rows;
+}
+
+bool SqliteStore::Add(const std::string& name, const std::string& passwordHash) {
+    return Execute("INSERT INTO accounts(name, password_hash) VALUES(?1, ?2)",
+                   {name, passwordHash}) > 0;
+}
+
+bool SqliteStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
+    return Execute("UPDATE accounts SET password_hash = ?2 WHERE name = ?1", {name, passwordHash}) >
+           0;
+}
+
+bool SqliteStore::SetBanned(const std::string& name, bool banned) {
+    return Execute("UPDATE accounts SET banned = ?2 WHERE name = ?1", {name, banned ? "1" : "0"}) >
+           0;
+}
+
+bool SqliteStore::Remove(const std::string& name) {
+    return Execute("DELETE FROM accounts WHERE name = ?1", {name}) > 0;
+}
+
+std::optional<std::vector<SqliteStore::Publication>> SqliteStore::Pending(const std::string* name) {
+    static const std::string kPending = sql::kPendingPublications;
+    static const std::string kOrder = " ORDER BY kind";
+    static const std::string kOfOne = kPending + " WHERE name = ?1" + kOrder;
+    std::lock_guard lock(reader_.mutex);
+    sqlite3_stmt* st = reader_.Prepared(name != nullptr ? kOfOne : kPending + kOrder);
+    if (st == nullptr) {
+        reader_.Note(sqlite3_errcode(reader_.db));
+        return std::nullopt;
+    }
+    if (name != nullptr) {
+        sqlite3_bind_text(st, 1, name->c_str(), static_cast<int>(name->size()), SQLITE_TRANSIENT);
+    }
+    std::vector<Publication> pending;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        pending.push_back({Text(st, 0), Text(st, 1)});
+    }
+    reader_.Note(rc);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return rc == SQLITE_DONE ? std::optional(std::move(pending)) : std::nullopt;
+}
+
+std::optional<std::vector<SqliteStore::Publication>> SqliteStore::PendingPublications() {
+    return Pending(nullptr);
+}
+
+// One process publishes from a file, so the right is always this one's; the
+// state is read again in case it changed since the list was made.
+SqliteStore::Claim SqliteStore::ClaimPublication(const std::string& name, Publication& now) {
+    const auto pending = Pending(&name);
+    if (!pending) {
+        return Claim::Failed;
+    }
+    if (pending->empty()) {
+        return Claim::NotPending;
+    }
+    now = pending->front();
+    return Claim::Mine;
+}
+
+bool SqliteStore::MarkPublished(const std::string& name, const std::string& address) {
+    return Execute("UPDATE accounts SET published_address = ?2 WHERE name = ?1", {name, address}) >=
+               0 &&
+           (!address.empty() || Execute("DELETE FROM withdrawals WHERE name = ?1", {name}) >= 0);
+}
+
+std::int64_t SqliteStore::DataVersion() {
+    std::lock_guard lock(reader_.mutex);
+    sqlite3_stmt* st = reader_.Prepared("PRAGMA data_version");
+    const std::int64_t version =
+        st != nullptr && sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+    if (st != nullptr) {
+        sqlite3_reset(st);
+    }
+    return version;
+}
+
+SqliteStore::Recording SqliteStore::RecordUpdate(const std::string& name,
+                                                 const std::string& provedHash,
+                                                 const std::string& address, std::int64_t when) {
+    const int changed = Execute(
+        "UPDATE accounts SET last_address = ?2, last_update = ?3"
+        " WHERE name = ?1 AND password_hash = ?4 AND banned = 0",
+        {name, address, std::to_string(when), provedHash});
+    return RecordingOf(changed);
+}
+
+}  // namespace service

@@ -1,0 +1,76 @@
+// The accounts in an embedded SQLite file, the default store. Lookups have a
+// connection of their own, so they never wait behind a write that waits for
+// another process.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "service/store/account_store.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace service {
+
+class SqliteStore final : public AccountStore {
+public:
+    static std::unique_ptr<AccountStore> Open(const std::string& path, std::string& error,
+                                              std::ostream* log);
+
+    Presence Look(const std::string& name, Account& out) override;
+    std::vector<Account> List() override;
+    bool Add(const std::string& name, const std::string& passwordHash) override;
+    bool SetPasswordHash(const std::string& name, const std::string& passwordHash) override;
+    bool SetBanned(const std::string& name, bool banned) override;
+    bool Remove(const std::string& name) override;
+    Recording RecordUpdate(const std::string& name, const std::string& provedHash,
+                           const std::string& address, std::int64_t when) override;
+    int ConcurrentWrites() const override { return 1; }
+    std::optional<std::vector<Publication>> PendingPublications() override;
+    Claim ClaimPublication(const std::string& name, Publication& now) override;
+    void ReleasePublication(const std::string&) override {}
+    bool MarkPublished(const std::string& name, const std::string& address) override;
+    std::int64_t DataVersion() override;
+    Trouble LastTrouble() override;
+    std::string LastError() override;
+
+private:
+    // One connection to the database, with its prepared statements and the
+    // outcome of its last statement.
+    struct Link {
+        sqlite3* db = nullptr;
+        std::mutex mutex;
+        Trouble trouble = Trouble::None;
+        std::string troubleText;
+        std::unordered_map<std::string, sqlite3_stmt*> statements;
+
+        ~Link();
+        sqlite3_stmt* Prepared(const std::string& sql);
+        // Notes a statement's outcome for LastTrouble.
+        void Note(int rc);
+    };
+
+    SqliteStore() = default;
+    static sqlite3* Connect(const std::string& path, std::string& error);
+    // Runs one statement; the rows it changed, or -1 on failure.
+    static int Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
+                       std::vector<Account>* rows = nullptr);
+    int Execute(const std::string& sql, const std::vector<std::string>& params,
+                std::vector<Account>* rows = nullptr);
+    // The pending publications, of one name when name is given.
+    std::optional<std::vector<Publication>> Pending(const std::string* name);
+
+    // Sets up a database that is new or of an earlier version; a current one
+    // is left unwritten, so it can be read while another process writes.
+    bool Prepare();
+
+    Link writer_;
+    Link reader_;
+};
+
+}  // namespace service

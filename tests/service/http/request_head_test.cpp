@@ -1,0 +1,81 @@
+// Request heads: what each amounts to, and what a complete one carries.
+#include <gtest/gtest.h>
+
+#include "service/http/request_head.h"
+
+using namespace service;
+
+namespace {
+
+// What each head amounts to, decided from the head alone and never by
+// buffering more than one head's worth; the HTTP/1.1 cases end as the RFCs
+// (9110, 9112) say.
+TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
+    const std::string longLine = "GET /" + std::string(kMaxHeadBytes, 'a') + " HTTP/1.1\r\n";
+    const char withNul[] = "GET / HTTP/1.1\r\nHost: x\r\nX: a\0b\r\n\r\n";
+    std::string manyHeaders = "GET / HTTP/1.1\r\nHost: x\r\n";
+    for (std::size_t i = 0; i < kMaxHeaderLines; ++i) {
+        manyHeaders += "X: y\r\n";
+    }
+    const struct {
+        std::string head;
+        HeadResult result;
+    } cases[] = {
+        {"GET / HTTP/1.1\r\nHost: x\r\n", HeadResult::Incomplete},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Complete},
+        {"\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Complete},
+        {"GET / HTTP/1.1\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.0\r\n\r\n", HeadResult::Complete},
+        {"GET / HTTP/1.1\r\nHost: x\r\nX: a\rb\r\n\r\n", HeadResult::Malformed},
+        {std::string(withNul, sizeof withNul - 1), HeadResult::Malformed},
+        {"GARBAGE\r\n\r\n", HeadResult::Malformed},
+        {"GET x HTTP/1.1\r\nHost: x\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 1x\r\n\r\n", HeadResult::Malformed},
+        {"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", HeadResult::Complete},
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 512000000\r\n\r\n", HeadResult::HasBody},
+        {"POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", HeadResult::HasBody},
+        {"GET / HTTP/1.2\r\nHost: x\r\n\r\n", HeadResult::Complete},
+        {"GET / HTTP/2.0\r\nHost: x\r\n\r\n", HeadResult::UnsupportedVersion},
+        {longLine, HeadResult::LineTooLong},
+        {manyHeaders + "X: y\r\n\r\n", HeadResult::HeadTooLarge},
+        {"GET / HTTP/1.1\r\nX: " + std::string(kMaxHeadBytes, 'a'), HeadResult::HeadTooLarge},
+    };
+    for (const auto& c : cases) {
+        HttpRequest request;
+        std::size_t consumed = 0;
+        EXPECT_EQ(ParseRequestHead(c.head, request, consumed), c.result) << c.head.substr(0, 60);
+    }
+}
+
+TEST(HttpRequestTest, RequestLineHeadersAndQuery) {
+    HttpRequest r;
+    std::size_t consumed = 0;
+    const std::string two =
+        "GET /a%20b?login=j%C3%A9+x&password=p%2B1&login=second HTTP/1.0\r\n"
+        "connection: Keep-Alive\r\n\r\nGET / HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(ParseRequestHead(two, r, consumed), HeadResult::Complete);
+    EXPECT_EQ(two.substr(consumed), "GET / HTTP/1.1\r\n\r\n") << "the next request is left";
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(r.path, "/a b");
+    EXPECT_TRUE(r.keepAlive) << "HTTP/1.0 asking to keep the connection";
+    EXPECT_EQ(QueryValue(r.query, "login"), "j\xC3\xA9 x") << "the first of two, decoded";
+    EXPECT_EQ(QueryValue(r.query, "password"), "p+1");
+    EXPECT_EQ(QueryValue(r.query, "absent"), "");
+    ASSERT_EQ(ParseRequestHead("GET / HTTP/1.1\r\nHost: x\r\nConnection: close, TE\r\nTE: "
+                               "trailers\r\n\r\n",
+                               r, consumed),
+              HeadResult::Complete);
+    EXPECT_FALSE(r.keepAlive) << "close among other connection options";
+    ASSERT_EQ(ParseRequestHead("GET / HTTP/1.2\r\nHost: x\r\n\r\n", r, consumed),
+              HeadResult::Complete);
+    EXPECT_TRUE(r.keepAlive) << "any HTTP/1.x keeps the connection as HTTP/1.1 does";
+    ASSERT_EQ(ParseRequestHead("GET HTTP://elsewhere:81/process.php?login=a HTTP/1.1\r\nHost: "
+                               "x\r\n\r\n",
+                               r, consumed),
+              HeadResult::Complete);
+    EXPECT_EQ(r.path, "/process.php") << "absolute form";
+    EXPECT_EQ(r.query, "login=a");
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// The SQLite account store: a private, versioned file that migrates and says
+// clearly when it is not a database.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "service/store/open_store.h"
+#include "support/temp_dir.h"
+
+using namespace service;
+using testsupport::TempDir;
+
+namespace {
+
+class SqliteStoreTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string path = dir.File("accounts.db");
+    std::string error;
+    std::unique_ptr<AccountStore> store = OpenAccountStore(path, error);
+};
+
+TEST_F(SqliteStoreTest, DatabaseIsPrivateAndVersioned) {
+    ASSERT_NE(store, nullptr) << error;
+    struct stat st {};
+    stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_TRUE(store->Add("joe", "hash"));
+    store.reset();
+    store = OpenAccountStore(path, error);
+    ASSERT_NE(store, nullptr);
+    EXPECT_TRUE(store->Find("joe").has_value()) << "accounts survive a reopen";
+}
+
+// A database of the first version (before DNS publication) opens with its
+// accounts, moves to the current version, and keeps a removed account's name
+// for withdrawal only once something was published for it.
+TEST_F(SqliteStoreTest, AFirstVersionDatabaseIsMigrated) {
+    const std::string old = dir.File("v1.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(old.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=WAL;"
+                           "CREATE TABLE accounts (name TEXT PRIMARY KEY NOT NULL,"
+                           " password_hash TEXT NOT NULL, banned INTEGER NOT NULL DEFAULT 0,"
+                           " last_address TEXT NOT NULL DEFAULT '',"
+                           " last_update INTEGER NOT NULL DEFAULT 0);"
+                           "INSERT INTO accounts VALUES ('joe', 'hash', 0, '192.0.2.1', 1000);"
+                           "INSERT INTO accounts VALUES ('ann', 'hash', 1, '192.0.2.2', 1000);"
+                           "PRAGMA user_version=1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    auto migrated = OpenAccountStore(old, error);
+    ASSERT_NE(migrated, nullptr) << error;
+    const std::optional<Account> joe = migrated->Find("joe");
+    ASSERT_TRUE(joe.has_value()) << "the accounts can be read";
+    EXPECT_EQ(joe->lastAddress, "192.0.2.1");
+    const auto pending = migrated->PendingPublications();
+    ASSERT_TRUE(pending.has_value());
+    ASSERT_EQ(pending->size(), 1u) << "joe to publish; ann is banned and had nothing published";
+    EXPECT_EQ(pending->front().name, "joe");
+    EXPECT_EQ(pending->front().address, "192.0.2.1");
+    ASSERT_TRUE(migrated->MarkPublished("joe", "192.0.2.1"));
+    ASSERT_TRUE(migrated->Remove("joe"));
+    ASSERT_TRUE(migrated->Remove("ann"));
+    const auto withdrawals = migrated->PendingPublications();
+    ASSERT_EQ(withdrawals->size(), 1u);
+    EXPECT_EQ(withdrawals->front().name, "joe");
+    EXPECT_EQ(withdrawals->front().address, "") << "withdraw";
+    migrated.reset();
+    ASSERT_EQ(sqlite3_open(old.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(st, 0), AccountStore::kSchemaVersion);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+}
+
+TEST_F(SqliteStoreTest, NotADatabaseIsRefusedClearly) {
+    testsupport::WriteFile(dir.File("junk.db"), std::string(4096, 'x'));
+    EXPECT_EQ(OpenAccountStore(dir.File("junk.db"), error), nullptr);
+    EXPECT_NE(error.find("not a usable database"), std::string::npos) << error;
+}
+
+TEST_F(SqliteStoreTest, AWideDatabaseAndJournalAreNarrowedWithALogLine) {
+    store.reset();
+    for (const std::string& file : {path, path + "-wal"}) {
+        testsupport::WriteFile(file, "");
+        chmod(file.c_str(), 0644);
+    }
+    std::ostringstream log;
+    store = OpenAccountStore(path, error, &log);
+    ASSERT_NE(store, nullptr) << error;
+    for (const std::string& file : {path, path + "-wal"}) {
+        struct stat st {};
+        stat(file.c_str(), &st);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << file;
+        EXPECT_NE(log.str().find(file + " was mode 0644, now 0600"), std::string::npos)
+            << log.str();
+    }
+}
+
+}  // namespace
