@@ -19,4 +19,20 @@ TEST(HostPortTest, ParsesHostAndPort) {
     }
 }
 
+// An IPv4 address stands for itself; an IPv6 address for its /64, however
+// written; anything else is left as it is.
+TEST(AddressTest, BlocksAndCanonicalForms) {
+    EXPECT_EQ(AddressBlock("192.0.2.7"), "192.0.2.7");
+    EXPECT_EQ(AddressBlock("2001:db8:1:2:3:4:5:6"), "2001:db8:1:2::/64");
+    EXPECT_EQ(AddressBlock("2001:DB8:1:2::ffff"), "2001:db8:1:2::/64");
+    EXPECT_EQ(AddressBlock("::1"), "::/64");
+    EXPECT_EQ(AddressBlock("fe80::1"), "fe80::/64");
+    EXPECT_EQ(AddressBlock("not an address"), "not an address");
+    EXPECT_EQ(CanonicalAddress("2001:DB8:0:0::1"), "2001:db8::1");
+    EXPECT_EQ(CanonicalAddress("192.0.2.7"), "192.0.2.7");
+    for (const char* bad : {"192.0.2", "192.0.2.7:80", "[::1]", "unknown", ""}) {
+        EXPECT_EQ(CanonicalAddress(bad), "") << bad;
+    }
+}
+
 }  // namespace
