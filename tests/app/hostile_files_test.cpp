@@ -70,7 +70,9 @@ TEST(HostileFilesTest, AFileOfExactlyOneMebibyteIsStillASettingsFile) {
     const std::string keys = Config("joe", "", options);
     for (std::size_t size : {std::size_t{1} << 20, (std::size_t{1} << 20) + 1}) {
         SCOPED_TRACE(size);
-        const std::string padding = ";" + std::string(size - keys.size() - 2, 'x') + "\n";
+        // A comment line padding the file to size, built by appending.
+        std::string padding(1, ';');
+        padding.append(size - keys.size() - 2, 'x').append(1, '\n');
         const std::string file = keys + padding;
         UpdaterHarness h;
         h.WriteConfig(file);
