@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "service/app/admin.h"
-#include "service/app/serve.h"
+#include "service/app/run_service.h"
 #include "service/common/address.h"
 #include "service/common/log_line.h"
 #include "service/dns/names.h"
@@ -134,9 +134,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "serve") {
-        return options.words.size() == 1
-                   ? service::Serve(*store, options.listen, std::cerr, dns, options.trustedProxies)
-                   : 2;
+        return options.words.size() == 1 ? service::RunService(*store, options.listen, std::cerr,
+                                                               dns, options.trustedProxies)
+                                         : 2;
     }
     const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
     return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,

@@ -18,8 +18,8 @@ namespace service {
 // given; returns the process's exit status. Requests relayed by one of
 // trustedProxies (load balancers in front, by address) are taken to come from
 // the address their X-Forwarded-For field ends with.
-int Serve(AccountStore& store, const HostPort& address, std::ostream& log,
-          const std::optional<DnsTarget>& dns = std::nullopt,
-          const std::vector<std::string>& trustedProxies = {});
+int RunService(AccountStore& store, const HostPort& address, std::ostream& log,
+               const std::optional<DnsTarget>& dns = std::nullopt,
+               const std::vector<std::string>& trustedProxies = {});
 
 }  // namespace service

@@ -1,4 +1,4 @@
-#include "service/app/serve.h"
+#include "service/app/run_service.h"
 
 #include <chrono>
 #include <csignal>
@@ -18,8 +18,9 @@
 
 namespace service {
 
-int Serve(AccountStore& store, const HostPort& address, std::ostream& out,
-          const std::optional<DnsTarget>& dns, const std::vector<std::string>& trustedProxies) {
+int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
+               const std::optional<DnsTarget>& dns,
+               const std::vector<std::string>& trustedProxies) {
     BlockStopSignals();  // before the pools and the log start their threads
     // A log reader that goes away (a closed pipe) must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
