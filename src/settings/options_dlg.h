@@ -25,6 +25,8 @@ private:
     void OnSaveSettings();
 
     settings::OptionText m_szOptionText{};
+    // SavePassword as the file last had it, read or saved by this dialog.
+    int m_bPasswordWasSaved = 0;
     std::string m_strDirectory;
     std::string m_strConfigPath;
     QPushButton* m_btnSaveSettings = nullptr;

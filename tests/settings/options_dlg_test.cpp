@@ -121,6 +121,33 @@ TEST_F(OptionsDlgTest, ChangeEnablesSaveWhichWritesAllSixAndStaysOpen) {
     EXPECT_NE(Config().find("SavePassword=TRUE\n"), std::string::npos);
 }
 
+// Turning Save Password off and saving empties the stored password at once;
+// a password the file held while it was already off is left as it is.
+TEST_F(OptionsDlgTest, TurningSavePasswordOffEmptiesTheStoredPassword) {
+    const std::string options = kDefaults.substr(kDefaults.find("AttemptReconnect"));
+    WriteConfig("[Main]\nLogin=joe\nPassword=secret\n[Options]\nSavePassword=TRUE\n" + options);
+    Open([&](QWidget* w) {
+        Box(w, res::IDC_SAVE_PASSWORD)->click();
+        Click(w, res::IDCANCEL);
+        EXPECT_EQ(Config(),
+                  "[Main]\nLogin=joe\nPassword=\n[Options]\nSavePassword=FALSE\n" + options);
+        WriteFile(
+            dir.File("kestrome.cfg"),
+            "[Main]\nLogin=joe\nPassword=typed later\n[Options]\nSavePassword=FALSE\n" + options);
+        Box(w, res::IDC_ATTEMPT_RECONNECT)->click();
+        Click(w, res::IDCANCEL);
+        EXPECT_NE(Config().find("Password=typed later\n"), std::string::npos)
+            << "off to off leaves the key: " << Config();
+    });
+    const std::string kept = "[Main]\nPassword=kept\n[Options]\nSavePassword=FALSE\n" + options;
+    WriteConfig(kept);
+    Open([&](QWidget* w) {
+        Box(w, res::IDC_CONNECT_ON_STARTUP)->click();
+        Click(w, res::IDCANCEL);
+    });
+    EXPECT_NE(Config().find("Password=kept\n"), std::string::npos) << Config();
+}
+
 TEST_F(OptionsDlgTest, AFailedSaveIsToldOnceAndSaveStaysEnabled) {
     WriteConfig(kDefaults);
     chmod(dir.File("kestrome.cfg").c_str(), 0444);
