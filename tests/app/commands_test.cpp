@@ -98,6 +98,14 @@ TEST(CommandsTest, HelpOpensTheMainTopicOrSaysItFailed) {
     none.Run([&] { none.Click(res::ID_HELP_HELPME); });
     EXPECT_EQ(none.fakes.boxes.Texts(), std::vector<QString>{"Failed to launch help."});
     EXPECT_EQ(none.fakes.boxes.boxes[0].icon, platform::BoxIcon::Exclamation);
+
+    UpdaterHarness noOpener;
+    noOpener.fakes.services.helpFile = h.fakes.services.helpFile;
+    noOpener.fakes.shell.missingOpener = "xdg-open is not installed";
+    noOpener.Run([&] { noOpener.Click(res::ID_HELP_HELPME); });
+    EXPECT_EQ(noOpener.fakes.boxes.Texts(),
+              std::vector<QString>{"Failed to launch help.\n\nxdg-open is not installed"})
+        << "the box says what is missing";
 }
 
 TEST(CommandsTest, AboutShowsTheVersionAndItsOwnHelpContext) {

@@ -167,7 +167,7 @@ void FakeNotifyIcons::RestartTaskbar() {
 
 bool FakeShell::Open(const QString& target) {
     opened.push_back(target);
-    return succeeds;
+    return succeeds && missingOpener.isEmpty();
 }
 
 }  // namespace testsupport

@@ -68,8 +68,10 @@ private:
 class FakeShell : public platform::Shell {
 public:
     bool Open(const QString& target) override;
+    QString MissingOpener() const override { return missingOpener; }
     std::vector<QString> opened;
     bool succeeds = true;
+    QString missingOpener;  // when set, nothing opens
 };
 
 // Records every call; injects the icon's mouse messages and tray restarts; can

@@ -358,7 +358,10 @@ void Dialog::OnCancel() {
 void Dialog::OnHelp() {
     const unsigned context = kHelpContextBase + static_cast<unsigned>(template_.id);
     if (!LaunchHelp(services_.shell, services_.helpFile, context)) {
-        MessageBox("Failed to launch help.", BoxIcon::Exclamation);
+        const QString missing = services_.shell.MissingOpener();
+        MessageBox(missing.isEmpty() ? QString("Failed to launch help.")
+                                     : "Failed to launch help.\n\n" + missing,
+                   BoxIcon::Exclamation);
     }
 }
 

@@ -11,6 +11,7 @@ namespace platform {
 class QtShell : public Shell {
 public:
     bool Open(const QString& target) override;
+    QString MissingOpener() const override;
 };
 
 class QtClock : public Clock {

@@ -10,6 +10,9 @@ public:
     virtual ~Shell() = default;
     // Returns false when no program could be started for the target.
     virtual bool Open(const QString& target) = 0;
+    // What the desktop lacks to open anything, in words for the user; empty
+    // when nothing is missing.
+    virtual QString MissingOpener() const = 0;
 };
 
 }  // namespace platform
