@@ -58,6 +58,7 @@ void COptionsDlg::LoadSettings() {
     settings::ReadOptions(m_strConfigPath, m_szOptionText, false);
     m_options = settings::ValidateOptions(m_szOptionText,
                                           [this](const QString& message) { MessageBox(message); });
+    m_bPasswordWasSaved = m_bSavePassword;
 }
 
 void COptionsDlg::OnOptionChanged() {
@@ -65,13 +66,20 @@ void COptionsDlg::OnOptionChanged() {
 }
 
 // Writes the options as the members stand, even after a failed exchange. A
-// save that failed is told, and can be tried again.
+// save that failed is told, and can be tried again. Turning Save Password off
+// also empties the stored password: "don't save" must not leave it on disk.
 void COptionsDlg::OnSaveSettings() {
     UpdateData(true);
     settings::SettingsWrites writes(m_strConfigPath);
     for (const settings::OptionSpec& option : settings::kOptions) {
         writes.Write(settings::kSectionOptions, option.key,
                      settings::OptionValueText(option, m_options));
+    }
+    if (m_bPasswordWasSaved == 1 && m_bSavePassword == 0) {
+        writes.Write(settings::kSectionMain, settings::kKeyPassword, "");
+    }
+    if (!writes.Failed()) {
+        m_bPasswordWasSaved = m_bSavePassword;
     }
     m_btnSaveSettings->setEnabled(writes.Failed());
     if (writes.Failed()) {

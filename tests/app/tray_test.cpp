@@ -54,6 +54,22 @@ TEST_F(TrayTest, DoubleClickRestoresTheWindowAndRemovesTheIcon) {
     });
 }
 
+// A place the window manager gave (the user moved the window) is not one the
+// program set, so the dialog would be centred again unless it is kept.
+TEST_F(TrayTest, TheWindowComesBackWhereTheUserLeftIt) {
+    h.Run([&] {
+        const QPoint place = Window()->pos() + QPoint(37, 23);
+        Window()->move(place);
+        Window()->setAttribute(Qt::WA_Moved, false);
+        Minimise();
+        ExpectInTray(true);
+        EXPECT_EQ(icons.Mouse(WM_LBUTTONDBLCLK), 1);
+        Settle();
+        ExpectInTray(false);
+        EXPECT_EQ(Window()->pos(), place);
+    });
+}
+
 // Another start of the program on the same settings file.
 TEST_F(TrayTest, AnotherStartBringsTheWindowBackFromTheTrayOrTheTaskBar) {
     h.Run([&] {

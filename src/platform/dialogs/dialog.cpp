@@ -223,7 +223,9 @@ void Dialog::OnMinimizedChanged(bool wasMinimized) {
 
 // Hiding a minimised window waits for the next turn of the event loop, and the
 // window leaves the minimised state while hidden, so that window managers show
-// it normally when it comes back.
+// it normally when it comes back. It comes back where it was: a place the
+// window manager gave (the user's move) is otherwise forgotten, and the
+// dialog centred again.
 void Dialog::ShowWindow(int nCmdShow) {
     QDialog* w = window_.get();
     const unsigned request = life_.NewVisibilityRequest();
@@ -234,6 +236,7 @@ void Dialog::ShowWindow(int nCmdShow) {
             }
             WindowLifecycle::ProgramChange change(life_);
             w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+            placeWhenHidden_ = w->pos();
             w->hide();
         });
         return;
@@ -247,9 +250,16 @@ void Dialog::ShowWindow(int nCmdShow) {
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
     }
     if (!w->isVisible()) {
+        ComeBackToPlace();
         w->show();
         w->raise();
         w->activateWindow();
+    }
+}
+
+void Dialog::ComeBackToPlace() {
+    if (placeWhenHidden_) {
+        window_->move(*std::exchange(placeWhenHidden_, std::nullopt));
     }
 }
 
@@ -259,6 +269,7 @@ void Dialog::ShowMinimized(unsigned request) {
     QDialog* w = window_.get();
     {
         WindowLifecycle::ProgramChange change(life_);
+        ComeBackToPlace();
         w->show();
     }
     WhenExposed(w, [this, w, request] {

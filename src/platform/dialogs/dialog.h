@@ -4,10 +4,12 @@
 // builds the window anew from the template and destroys it at the end.
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -144,6 +146,8 @@ private:
     int BuildMenu();  // returns the menu bar's height
     void FocusFirstTabStop();
     void ShowMinimized(unsigned request);
+    // Moves a window that was hidden back to where it was.
+    void ComeBackToPlace();
     void OnTimerFired(unsigned id) override;
     void OnControlNotification(int id, int code);
     // What the window tells.
@@ -162,6 +166,7 @@ private:
     std::map<int, QAction*> menuItems_;
     BoundControls boundControls_;
     WindowLifecycle life_;
+    std::optional<QPoint> placeWhenHidden_;  // the window's place as it was hidden
     QEventLoop* modalLoop_ = nullptr;
     int result_ = 0;
     int exchangeDepth_ = 0;
