@@ -2,6 +2,7 @@
 
 #include "app/updater_dlg.h"
 #include "platform/dialogs/modal_stack.h"
+#include "platform/session/abrupt_exit.h"
 #include "res/strings.h"
 
 CUpdaterApp::CUpdaterApp(platform::PlatformServices& services, std::function<bool()> startup)
@@ -22,7 +23,11 @@ bool CUpdaterApp::InitInstance() {
     }
     CUpdaterDlg dlg(services_);
     m_pMainWnd = &dlg;
+    // A display that goes away ends the program from below its event loop;
+    // the login typed since the last save is saved all the same.
+    platform::WhenEndedAbruptly([&dlg] { dlg.SaveCredentialsWithoutDisplay(); });
     dlg.DoModal();
+    platform::WhenEndedAbruptly(nullptr);
     m_pMainWnd = nullptr;
     return false;
 }

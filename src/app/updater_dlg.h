@@ -31,6 +31,10 @@ public:
     // Shows the window, from the tray or the task bar, in front of the others.
     void BringBack();
 
+    // Saves what a close would save, showing nothing: for a program ended
+    // because its display went away.
+    void SaveCredentialsWithoutDisplay();
+
 protected:
     bool OnInitDialog() override;
     void DoDataExchange(platform::DataExchange& dx) override;
@@ -46,6 +50,7 @@ private:
     void LoadSettings();
     void OnQuit();
     void SaveCredentials();
+    settings::SettingsWrites WriteCredentials();
     void TellFailedWrites(const settings::SettingsWrites& writes);
 
     void OnConnect();

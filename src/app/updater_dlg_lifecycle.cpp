@@ -1,5 +1,6 @@
 // Start-up and shutdown of the main dialog, and its settings reader.
 #include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "app/updater_dlg.h"
@@ -60,6 +61,21 @@ void CUpdaterDlg::SaveCredentials() {
         return;
     }
     UpdateData(true);
+    TellFailedWrites(WriteCredentials());
+}
+
+// The same when the display went away: the fields read as they stand, since
+// nothing may be shown, and a failed write is told to nobody.
+void CUpdaterDlg::SaveCredentialsWithoutDisplay() {
+    if (!m_bFieldsFilled) {
+        return;
+    }
+    m_strLogin = m_editLogin->text();
+    m_strPassword = m_editPassword->text();
+    WriteCredentials();
+}
+
+settings::SettingsWrites CUpdaterDlg::WriteCredentials() {
     settings::SettingsWrites writes(m_strConfigPath);
     writes.Write(settings::kSectionMain, settings::kKeyLogin,
                  settings::BytesToStore(m_strLogin, m_szLogin));
@@ -67,7 +83,7 @@ void CUpdaterDlg::SaveCredentials() {
         writes.Write(settings::kSectionMain, settings::kKeyPassword,
                      settings::BytesToStore(m_strPassword, m_szPassword));
     }
-    TellFailedWrites(writes);
+    return writes;
 }
 
 void CUpdaterDlg::TellFailedWrites(const settings::SettingsWrites& writes) {
