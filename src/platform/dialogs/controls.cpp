@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "platform/dialogs/hidden_text.h"
 #include "platform/dialogs/typing_rules.h"
 
 namespace platform {
@@ -34,6 +35,7 @@ QWidget* CreateEdit(const ControlTemplate& ctl, QWidget* parent,
     edit->setFrame(ctl.style & (kBorder | kClientEdge));
     if (ctl.style & kPassword) {
         edit->setEchoMode(QLineEdit::Password);
+        HideTypedTextOfPasswordBoxes();
     }
     InstallTypingRules(edit, ctl.style & kNumber);
     QObject::connect(edit, &QLineEdit::textChanged, [notify, id] { notify(id, EN_CHANGE); });
