@@ -13,6 +13,7 @@
 #include "settings/options_dlg.h"
 #include "settings/settings_reader.h"
 #include "tray/system_tray.h"
+#include "tray/tray_host_waiter.h"
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -105,6 +106,8 @@ private:
     std::unique_ptr<platform::InternetSession> m_hInternet;
     bool m_bMinimized = false;
     std::unique_ptr<CSystemTray> m_pTray;
+    // While minimised on the task bar for want of a tray host.
+    std::unique_ptr<CTrayHostWaiter> m_pTrayHostWaiter;
     unsigned m_nTrayMessage = 0;
 
     // True once the stored login and password are in the fields: a close before

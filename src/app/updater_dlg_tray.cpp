@@ -8,6 +8,7 @@ void CUpdaterDlg::OnSysCommand(unsigned nID) {
         m_bMinimized = true;
     } else if (nID == platform::SC_RESTORE) {
         m_bMinimized = false;
+        m_pTrayHostWaiter.reset();
     }
     Dialog::OnSysCommand(nID);
     if (m_bMinimized == wasMinimized) {
@@ -18,13 +19,18 @@ void CUpdaterDlg::OnSysCommand(unsigned nID) {
 }
 
 // When no icon could be shown, the window stays minimised with its task-bar
-// entry instead of hiding where the user could not reach it again.
+// entry instead of hiding where the user could not reach it again; a tray
+// host that comes later (a panel that starts after the program) minimises it
+// again, to the tray this time.
 void CUpdaterDlg::UpdateTray() {
+    m_pTrayHostWaiter.reset();
     if (m_bMinimized && !m_pTray) {
         m_pTray = std::make_unique<CSystemTray>(Services().notifyIcons, this);
         if (!m_pTray->CreateTray(nullptr, m_nTrayMessage, m_hIcon, res::IDR_TRAYMENU, false)) {
             m_pTray.reset();
             m_bMinimized = false;
+            m_pTrayHostWaiter = std::make_unique<CTrayHostWaiter>(
+                Services().notifyIcons, [this] { PostSysCommand(platform::SC_MINIMIZE); });
         }
     } else {
         m_pTray.reset();

@@ -162,11 +162,37 @@ TEST_F(TrayTest, WithoutANotificationAreaTheWindowStaysOnTheTaskBar) {
         Minimise();
         EXPECT_TRUE(Window()->isVisible());
         EXPECT_TRUE(Window()->isMinimized());
-        EXPECT_TRUE(icons.windows.empty());
+        EXPECT_FALSE(icons.IconShown());
         Window()->showNormal();
         Settle();
+        EXPECT_TRUE(icons.windows.empty()) << "a restored window waits for no tray host";
+        icons.available = true;
+        icons.RestartTaskbar();
+        Settle();
+        EXPECT_TRUE(Window()->isVisible()) << "a host that comes then changes nothing";
+        EXPECT_FALSE(Window()->isMinimized());
+        icons.available = false;
         Minimise();
         EXPECT_TRUE(Window()->isVisible()) << "each minimise tries again and stays reachable";
+    });
+}
+
+// The program started before the panel (Minimize on Startup at login): the
+// window waits on the task bar, and goes behind its icon when a host comes.
+TEST_F(TrayTest, ATrayHostThatComesLaterTakesTheMinimisedWindow) {
+    icons.available = false;
+    h.WriteConfig(Config("joe", "", "MinimizeOnStartUp=TRUE\n"));
+    h.Run([&] {
+        Settle();
+        EXPECT_TRUE(Window()->isMinimized());
+        EXPECT_FALSE(icons.IconShown());
+        icons.available = true;
+        icons.RestartTaskbar();
+        Settle();
+        ExpectInTray(true);
+        EXPECT_EQ(icons.Mouse(WM_LBUTTONDBLCLK), 1);
+        Settle();
+        ExpectInTray(false);
     });
 }
 
@@ -175,7 +201,8 @@ TEST_F(TrayTest, IconThatCannotBeAddedKeepsTheWindowReachable) {
     h.Run([&] {
         Minimise();
         EXPECT_TRUE(Window()->isVisible());
-        EXPECT_TRUE(icons.windows.empty()) << "the tray object is not kept";
+        EXPECT_FALSE(icons.IconShown());
+        EXPECT_EQ(icons.windows.size(), 1u) << "the tray object is not kept, a waiter listens";
         icons.failAdd = false;
         Window()->showNormal();
         Settle();
