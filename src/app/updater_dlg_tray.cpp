@@ -42,10 +42,11 @@ void CUpdaterDlg::UpdateVisibility() {
 }
 
 // A hidden window whose icon left with the tray host would be out of reach:
-// it waits minimised on the task bar until a host shows the icon again.
+// it comes back on screen, not minimised, since a panel that died took the
+// task bar with it; it hides again when a host shows the icon again.
 void CUpdaterDlg::OnTrayIconShown(bool shown) {
     if (m_bMinimized) {
-        ShowWindow(shown ? platform::SW_HIDE : platform::SW_SHOWMINIMIZED);
+        ShowWindow(shown ? platform::SW_HIDE : platform::SW_SHOW);
     }
 }
 

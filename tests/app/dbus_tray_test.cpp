@@ -163,8 +163,8 @@ TEST_F(DBusTrayTest, AHostThatAppearsAfterAMinimiseIsUsedAtTheNextAndLosingItBri
         ASSERT_TRUE(Eventually([&] { return InTray(); })) << "the new host was not used";
 
         StopWatcher();
-        EXPECT_TRUE(Eventually([&] { return OnTaskBarMinimised(); }))
-            << "the window stayed hidden after its host went";
+        EXPECT_TRUE(Eventually([&] { return Restored(); }))
+            << "the window did not come back on screen after its host went";
         StartWatcher();
         EXPECT_TRUE(Eventually([&] { return InTray(); })) << "the returning host got no icon";
         Activate();
@@ -184,8 +184,8 @@ TEST_F(DBusTrayTest, AHostWhoseNameLeavesTheBusIsGoneThoughTheWatcherSaysNothing
         h.Minimise();
         ASSERT_TRUE(Eventually([&] { return InTray(); }));
         host.unregisterService(hostName);
-        EXPECT_TRUE(Eventually([&] { return OnTaskBarMinimised(); }))
-            << "the window stayed hidden behind a host that died";
+        EXPECT_TRUE(Eventually([&] { return Restored(); }))
+            << "the window did not come back on screen from a host that died";
         host.registerService(hostName);
         EXPECT_TRUE(Eventually([&] { return InTray(); })) << "the restarted host got no icon";
         Activate();

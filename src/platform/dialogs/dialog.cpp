@@ -241,10 +241,6 @@ void Dialog::ShowWindow(int nCmdShow) {
         });
         return;
     }
-    if (nCmdShow == SW_SHOWMINIMIZED) {
-        ShowMinimized(request);
-        return;
-    }
     WindowLifecycle::ProgramChange change(life_);
     if (nCmdShow == SW_RESTORE) {
         w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
@@ -261,23 +257,6 @@ void Dialog::ComeBackToPlace() {
     if (placeWhenHidden_) {
         window_->move(*std::exchange(placeWhenHidden_, std::nullopt));
     }
-}
-
-// Window managers map a hidden window that asks to be minimised as a normal
-// one: it is shown first and minimised once mapped.
-void Dialog::ShowMinimized(unsigned request) {
-    QDialog* w = window_.get();
-    {
-        WindowLifecycle::ProgramChange change(life_);
-        ComeBackToPlace();
-        w->show();
-    }
-    WhenExposed(w, [this, w, request] {
-        if (life_.IsLatest(request) && w->isVisible() && !w->isMinimized()) {
-            WindowLifecycle::ProgramChange change(life_);
-            w->showMinimized();
-        }
-    });
 }
 
 // A dialog left open over the window comes back on top of it.

@@ -37,7 +37,6 @@ inline constexpr unsigned SC_RESTORE = 0xF120;
 
 // ShowWindow commands.
 inline constexpr int SW_HIDE = 0;
-inline constexpr int SW_SHOWMINIMIZED = 2;
 inline constexpr int SW_SHOW = 5;
 inline constexpr int SW_RESTORE = 9;
 
@@ -95,8 +94,7 @@ public:
     // the order posted.
     void PostWhenShown(std::function<void()> work);
 
-    // Shows, hides, minimises or restores the window (SW_SHOW, SW_HIDE,
-    // SW_SHOWMINIMIZED, SW_RESTORE).
+    // Shows, hides or restores the window (SW_SHOW, SW_HIDE, SW_RESTORE).
     void ShowWindow(int nCmdShow);
     bool IsIconic() const;
 
@@ -145,7 +143,6 @@ private:
     void CreateFromTemplate(QWidget* owner);
     int BuildMenu();  // returns the menu bar's height
     void FocusFirstTabStop();
-    void ShowMinimized(unsigned request);
     // Moves a window that was hidden back to where it was.
     void ComeBackToPlace();
     void OnTimerFired(unsigned id) override;

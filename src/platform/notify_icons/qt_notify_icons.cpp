@@ -1,20 +1,17 @@
 #include "platform/notify_icons/qt_notify_icons.h"
 
 #include <qpa/qplatformnativeinterface.h>
-#include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <cstdlib>
 #include <map>
-
-#include <xcb/xcb.h>
 
 #include "platform/diagnostics.h"
 #include "platform/dialogs/modal_stack.h"
+#include "platform/notify_icons/xembed_tray.h"
 
 namespace platform {
 
@@ -42,43 +39,9 @@ std::function<void()> Notifier(const NotifyIconData& data, unsigned mouseMessage
     };
 }
 
-// The D-Bus host is asked first: Qt's own QSystemTrayIcon decides once per
-// run whether that host exists, so it only ever learns that none does, and
-// then serves XEmbed trays.
-bool XEmbedTrayPresent() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
-
 // How long an XEmbed tray may take to embed a new icon before it counts as no
 // tray: a tray owner that shows nothing must not keep the window hidden.
 constexpr int kEmbedWaitMs = 2000;
-
-// Whether a tray has taken the XEmbed icon's window in: the window Qt makes for
-// the icon is then no longer a child of the root window. Where Qt made no such
-// window (a platform theme that shows icons its own way), nothing tells.
-bool XEmbedIconEmbedded() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        return true;
-    }
-    xcb_connection_t* x11 =
-        qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    bool iconWindowSeen = false;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() != QLatin1String("QSystemTrayIconSys") ||
-            !widget->testAttribute(Qt::WA_WState_Created)) {
-            continue;
-        }
-        iconWindowSeen = true;
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
-            x11, xcb_query_tree(x11, static_cast<xcb_window_t>(widget->winId())), nullptr);
-        const bool embedded = tree != nullptr && tree->parent != tree->root;
-        std::free(tree);
-        if (embedded) {
-            return true;
-        }
-    }
-    return !iconWindowSeen;
-}
 
 }  // namespace
 
