@@ -8,6 +8,7 @@
 #include "service/app/request_log.h"
 #include "service/app/routes.h"
 #include "service/app/updates.h"
+#include "service/common/log_file.h"
 #include "service/common/log_line.h"
 #include "service/common/log_writer.h"
 #include "service/common/refusal_summary.h"
@@ -60,7 +61,10 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
         return 1;
     }
     log.Write(ServiceLine("listening on " + where));
-    const int received = server.Run();
+    const int received = server.Run([&log, logFile = LogFileName()] {
+        log.Flush();  // what was said before goes to the file it was said in
+        log.Write(ServiceLine(ReopenLogFile(logFile)));
+    });
     log.Write(refusals.Over(NowSeconds(), true));
     log.Write(ServiceLine("stopping on signal " + std::to_string(received)));
     // Work under way is given a moment; a write cut short by the exit is rolled

@@ -58,7 +58,7 @@ int HttpServer::Port() const {
     return error ? 0 : bound.port();
 }
 
-int HttpServer::Run() {
+int HttpServer::Run(const std::function<void()>& hangUp) {
     Impl& s = *impl_;
     const sigset_t stopSignals = StopSignals();
     asio::posix::stream_descriptor signals(s.io,
@@ -66,10 +66,15 @@ int HttpServer::Run() {
     int received = 0;
     std::function<void()> listen = [&] {
         signalfd_siginfo info{};
-        if (read(signals.native_handle(), &info, sizeof info) == sizeof info) {
-            received = static_cast<int>(info.ssi_signo);
-            s.io.stop();
-            return;
+        while (read(signals.native_handle(), &info, sizeof info) == sizeof info) {
+            if (info.ssi_signo != SIGHUP) {
+                received = static_cast<int>(info.ssi_signo);
+                s.io.stop();
+                return;
+            }
+            if (hangUp) {
+                hangUp();
+            }
         }
         signals.async_wait(asio::posix::stream_descriptor::wait_read, [&](const ErrorCode& error) {
             if (!error) {

@@ -61,8 +61,8 @@ public:
     int Port() const;
     // Serves until SIGTERM or SIGINT, which the caller must have blocked in
     // every thread (BlockStopSignals); drops the connections still open and
-    // returns the signal.
-    int Run();
+    // returns the signal. Each SIGHUP runs hangUp on the serving thread.
+    int Run(const std::function<void()>& hangUp = {});
 
     struct Impl;
 

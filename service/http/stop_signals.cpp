@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <initializer_list>
+
 namespace service {
 
 sigset_t StopSignals() {
@@ -9,12 +11,16 @@ sigset_t StopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
 void BlockStopSignals() {
     const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    for (const int ignored : {SIGUSR1, SIGUSR2, SIGTSTP, SIGTTIN, SIGTTOU}) {
+        signal(ignored, SIG_IGN);
+    }
 }
 
 }  // namespace service

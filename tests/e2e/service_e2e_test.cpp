@@ -492,16 +492,20 @@ TEST(ServiceHttpTest, IPv4ClientsOfAnIPv6ListenerAreToldTheirIPv4Address) {
 }
 
 // With standard error a pipe nobody reads, every request is still answered:
-// log lines are dropped and counted, told once the pipe is read again.
+// log lines are dropped and counted, told once the pipe is read again. Besides
+// the pipe (64 KiB here), the log holds at most one batch being written and
+// one queued, 256 KiB each: 16000 lines of 48 bytes overflow all three, however
+// the writer's batches fall.
 TEST(ServiceHttpTest, AStalledLogReaderStopsNothing) {
     TempDir dir;
     int pipeFds[2];
     ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    ASSERT_EQ(fcntl(pipeFds[1], F_SETPIPE_SZ, 65536), 65536);
     ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", pipeFds[1]);
     close(pipeFds[1]);
     ASSERT_TRUE(service.Ready());
     HttpClient client;
-    for (int i = 0; i < 8000; ++i) {
+    for (int i = 0; i < 16000; ++i) {
         ASSERT_TRUE(client.Get("http://" + service.HostPort() + "/")) << "request " << i;
     }
     std::string log;
@@ -521,6 +525,32 @@ TEST(ServiceHttpTest, AStalledLogReaderStopsNothing) {
     EXPECT_NE(log.find("log lines dropped"), std::string::npos);
     EXPECT_EQ(service.Stop(), 0) << "the pipe is full again: stopping must not wait for it";
     close(pipeFds[0]);
+}
+
+// An operator rotates the log by renaming its file and sending SIGHUP; job
+// control and user signals end nothing.
+TEST(ServiceHttpTest, HangUpReopensTheLogFileAndOtherSignalsEndNothing) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"));
+    ASSERT_TRUE(service.Ready());
+    const std::string rotated = service.LogPath() + ".1";
+    ASSERT_EQ(rename(service.LogPath().c_str(), rotated.c_str()), 0);
+    for (const int signal : {SIGHUP, SIGUSR1, SIGUSR2, SIGTSTP, SIGTTIN, SIGTTOU, SIGHUP}) {
+        kill(service.Pid(), signal);
+    }
+    const std::string reopened = "SIGHUP: reopened the log " + service.LogPath();
+    for (int i = 0; i < 500 && service.Log().find(reopened) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    HttpClient client;
+    long status = 0;
+    EXPECT_TRUE(client.Get("http://" + service.HostPort() + "/", &status)) << service.Log();
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_NE(ReadFile(rotated).find("listening on"), std::string::npos) << ReadFile(rotated);
+    EXPECT_EQ(ReadFile(rotated).find("GET /"), std::string::npos) << ReadFile(rotated);
+    EXPECT_NE(service.Log().find(reopened), std::string::npos) << service.Log();
+    EXPECT_NE(service.Log().find("127.0.0.1 GET / status=200"), std::string::npos);
 }
 
 TEST(ServiceHttpTest, TakenPortIsReportedClearly) {

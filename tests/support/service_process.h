@@ -36,6 +36,8 @@ public:
     int Port() const { return port_; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string Log() const;
+    const std::string& LogPath() const { return logPath_; }
+    pid_t Pid() const { return pid_; }
     // Ends it with SIGKILL, as a machine that goes away would.
     void Kill();
     // Stops it with SIGTERM; returns the exit status (-1 if it did not exit
