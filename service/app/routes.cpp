@@ -1,8 +1,10 @@
 #include "service/app/routes.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "service/common/address.h"
+#include "service/common/log_line.h"
 
 namespace service {
 
@@ -25,14 +27,31 @@ std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, cons
     return HttpResponse::Status(404);
 }
 
-std::string ClientAddress(const std::string& peer, const HttpRequest* req,
-                          const std::vector<std::string>& trustedProxies) {
-    if (req == nullptr || req->forwardedFor.empty() ||
+std::optional<std::string> ClientAddress(const std::string& peer, const HttpRequest* req,
+                                         const std::vector<std::string>& trustedProxies) {
+    if (req == nullptr || !req->forwardedFor ||
         std::find(trustedProxies.begin(), trustedProxies.end(), peer) == trustedProxies.end()) {
         return peer;
     }
-    const std::string client = CanonicalAddress(req->forwardedFor);
-    return client.empty() ? peer : client;
+    std::string client = CanonicalAddress(*req->forwardedFor);
+    if (client.empty()) {
+        return std::nullopt;
+    }
+    return client;
+}
+
+std::string ForwardedFieldNotes::Note(const std::string& proxy, const std::string& field,
+                                      std::int64_t now) {
+    if (now / 60 == minute_) {
+        ++unsaid_;
+        return {};
+    }
+    minute_ = now / 60;
+    const std::uint64_t before = std::exchange(unsaid_, 0);
+    return ServiceLine(
+        "trusted proxy " + proxy + " forwarded \"" + LogSafe(field) +
+        "\", which is not one address: answered 400" +
+        (before > 0 ? " (" + std::to_string(before) + " more since the last such line)" : ""));
 }
 
 std::string HomePage() {

@@ -2,6 +2,7 @@
 // and 404 for the rest; and which address a request is taken to come from.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,9 +23,23 @@ std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, cons
 // The address a request comes from: the connection's, or, for a request one
 // of trustedProxies (load balancers in front, by address) relayed, the
 // client's address that it added at the end of its X-Forwarded-For field. req
-// is null for a request that could not be read.
-std::string ClientAddress(const std::string& peer, const HttpRequest* req,
-                          const std::vector<std::string>& trustedProxies);
+// is null for a request that could not be read. Nothing when a trusted proxy's
+// entry is not one bare address (a port, brackets, a zone, "unknown", empty):
+// such a request is refused, never taken as the proxy's own.
+std::optional<std::string> ClientAddress(const std::string& peer, const HttpRequest* req,
+                                         const std::vector<std::string>& trustedProxies);
+
+// The log's word on trusted proxies' entries that are not one address: the
+// first of each minute, with how many went unsaid before it.
+class ForwardedFieldNotes {
+public:
+    // The line to log for this one, or nothing.
+    std::string Note(const std::string& proxy, const std::string& field, std::int64_t now);
+
+private:
+    std::int64_t minute_ = -1;
+    std::uint64_t unsaid_ = 0;
+};
 
 // The home page's HTML.
 std::string HomePage();

@@ -36,16 +36,26 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
         publication.emplace(store, *dns, log.Sink());
         updates.addressChanged = [&publication] { publication->Nudge(); };
     }
+    ForwardedFieldNotes forwardedNotes;
     HttpServer server(
         [&updates, &trustedProxies](const HttpRequest& req, const std::string& peer,
-                                    HttpServer::Reply reply) {
-            return Route(updates, req, ClientAddress(peer, &req, trustedProxies), std::move(reply));
+                                    HttpServer::Reply reply) -> std::optional<HttpResponse> {
+            const std::optional<std::string> client = ClientAddress(peer, &req, trustedProxies);
+            if (!client) {
+                return HttpResponse::Status(400);
+            }
+            return Route(updates, req, *client, std::move(reply));
         },
-        [&log, &refusals, &trustedProxies](const std::string& connection, const HttpRequest* req,
-                                           const HttpResponse& res) {
-            const std::string peer = ClientAddress(connection, req, trustedProxies);
+        [&log, &refusals, &forwardedNotes, &trustedProxies](
+            const std::string& connection, const HttpRequest* req, const HttpResponse& res) {
             const std::int64_t now = NowSeconds();
+            const std::optional<std::string> client =
+                ClientAddress(connection, req, trustedProxies);
             std::string lines = refusals.Over(now);
+            if (!client) {
+                lines += forwardedNotes.Note(connection, *req->forwardedFor, now);
+            }
+            const std::string& peer = client ? *client : connection;
             std::string before;
             if (res.status != kTooManyFailures || refusals.Log(peer, now, before)) {
                 lines += before + RequestLogLine(peer, req, res);

@@ -7,15 +7,16 @@
 namespace service {
 
 std::string CanonicalAddress(const std::string& text) {
-    unsigned char raw[sizeof(in6_addr)];
+    in6_addr raw{};
     char shown[INET6_ADDRSTRLEN];
-    for (const int family : {AF_INET, AF_INET6}) {
-        if (inet_pton(family, text.c_str(), raw) == 1 &&
-            inet_ntop(family, raw, shown, sizeof shown) != nullptr) {
-            return shown;
-        }
+    if (inet_pton(AF_INET, text.c_str(), &raw) == 1) {
+        return inet_ntop(AF_INET, &raw, shown, sizeof shown);
     }
-    return "";
+    if (inet_pton(AF_INET6, text.c_str(), &raw) != 1) {
+        return "";
+    }
+    return IN6_IS_ADDR_V4MAPPED(&raw) ? inet_ntop(AF_INET, &raw.s6_addr[12], shown, sizeof shown)
+                                      : inet_ntop(AF_INET6, &raw, shown, sizeof shown);
 }
 
 std::string AddressBlock(const std::string& address) {

@@ -6,6 +6,8 @@
 namespace service {
 
 // An IP address literal in its canonical text form; empty when text is not one.
+// An IPv4-mapped IPv6 address (::ffff:a.b.c.d, as a proxy listening on [::]
+// forwards an IPv4 client) is the IPv4 address it carries.
 std::string CanonicalAddress(const std::string& text);
 
 // The block of addresses one party is taken to own: an IPv4 address alone,

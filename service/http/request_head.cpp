@@ -94,19 +94,27 @@ bool SplitTarget(std::string_view target, HttpRequest& out) {
     return true;
 }
 
-std::string LastForwardedFor(const http::request_header<>& head) {
-    std::string list;
-    for (const auto& field : head) {
-        if (boost::beast::iequals(field.name_string(), "X-Forwarded-For")) {
-            list = Std(field.value());
-        }
-    }
+// The last entry of a comma-separated list, without the blanks around it.
+std::string LastEntry(const std::string& list) {
     const std::size_t comma = list.rfind(',');
     const std::string last = comma == std::string::npos ? list : list.substr(comma + 1);
     const std::size_t first = last.find_first_not_of(" \t");
     return first == std::string::npos
                ? ""
                : last.substr(first, last.find_last_not_of(" \t") - first + 1);
+}
+
+std::optional<std::string> LastForwardedFor(const http::request_header<>& head) {
+    std::optional<std::string> list;
+    for (const auto& field : head) {
+        if (boost::beast::iequals(field.name_string(), "X-Forwarded-For")) {
+            list = Std(field.value());
+        }
+    }
+    if (!list) {
+        return std::nullopt;
+    }
+    return LastEntry(*list);
 }
 
 // What the parsed head asks, and whether it may be served: one Host (required

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,9 +19,10 @@ struct HttpRequest {
     std::string path;   // percent-decoded
     std::string query;  // as sent, after the '?'
     bool keepAlive = false;
-    // The last address in the last X-Forwarded-For field, as sent: the one
-    // a load balancer in front added. Empty without one.
-    std::string forwardedFor;
+    // The last entry of the last X-Forwarded-For field, as sent, without the
+    // blanks around it: the one a load balancer in front added. Nothing
+    // without such a field.
+    std::optional<std::string> forwardedFor;
 };
 
 // What the bytes received so far amount to. Anything but Incomplete and

@@ -157,26 +157,50 @@ TEST(ServiceHttpTest, HomePageAndUnknownPaths) {
 }
 
 // Behind a trusted load balancer, the client's address is the last one the
-// balancer added to X-Forwarded-For; anyone else's field is ignored.
+// balancer added to X-Forwarded-For, an IPv4-mapped one as the IPv4 address;
+// an entry that is not one address is refused, never taken as the balancer's;
+// anyone else's field is ignored. The balancer may be named in mapped form.
 TEST(ServiceHttpTest, ATrustedBalancersForwardedAddressIsTheClients) {
     TempDir dir;
     AddAccount(dir.File("s.db"), "joe", "pw");
-    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 0, {"--trust-proxy", "127.0.0.1"});
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 0,
+                           {"--trust-proxy", "::ffff:127.0.0.1"});
     ASSERT_TRUE(service.Ready()) << service.Log();
+    long status = 0;
     const auto update = [&](const char* source, const std::string& forwarded) {
         HttpClient client(source);
         client.AddHeader("X-Forwarded-For: " + forwarded);
-        return client.Get("http://" + service.HostPort() + "/process.php?login=joe&password=pw")
+        return client
+            .Get("http://" + service.HostPort() + "/process.php?login=joe&password=pw", &status)
             .value_or("");
     };
     EXPECT_EQ(update("127.0.0.1", "10.9.8.7, 192.0.2.7"), "100192.0.2.7");
     EXPECT_EQ(update("127.0.0.1", "2001:DB8::0:1"), "1002001:db8::1");
-    EXPECT_EQ(update("127.0.0.1", "not an address"), "100127.0.0.1");
+    EXPECT_EQ(update("127.0.0.1", "::ffff:192.0.2.21"), "100192.0.2.21");
+    for (const char* entry : {"not an address", "192.0.2.9:4711", "[2001:db8::1]",
+                              "[2001:db8::1]:80", "fe80::1%eth0", "unknown", "192.0.2.9,"}) {
+        update("127.0.0.1", entry);
+        EXPECT_EQ(status, 400) << entry;
+    }
     EXPECT_EQ(update("127.0.0.2", "192.0.2.8"), "100127.0.0.2");
     EXPECT_EQ(service.Stop(), 0);
-    EXPECT_NE(service.Log().find(" 192.0.2.7 GET /process.php login=\"joe\" reply=100"),
+    const std::string log = service.Log();
+    EXPECT_NE(log.find(" 192.0.2.7 GET /process.php login=\"joe\" reply=100"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" 192.0.2.21 GET /process.php"), std::string::npos) << log;
+    EXPECT_EQ(log.find("127.0.0.1 GET /process.php login=\"joe\" reply=100"), std::string::npos)
+        << "a malformed entry was taken as the balancer's own address:\n"
+        << log;
+    EXPECT_NE(log.find("trusted proxy 127.0.0.1 forwarded \"not an address\", which is not one "
+                       "address: answered 400"),
               std::string::npos)
-        << service.Log();
+        << log;
+    std::size_t notes = 0;
+    for (std::size_t at = 0; (at = log.find("which is not one address", at)) != std::string::npos;
+         ++at) {
+        ++notes;
+    }
+    EXPECT_LE(notes, 2u) << "told more than once a minute (a minute may turn once):\n" << log;
 }
 
 // One request, one line: what a request carries cannot forge a line, and
