@@ -9,8 +9,8 @@ namespace service {
 
 namespace {
 constexpr auto kPoll = std::chrono::milliseconds(500);
-constexpr auto kFirstRetry = std::chrono::seconds(1);
-constexpr auto kLastRetry = std::chrono::seconds(60);
+constexpr std::chrono::seconds kFirstRetry(1);
+constexpr std::chrono::seconds kLastRetry(60);
 }  // namespace
 
 DnsPublication::DnsPublication(AccountStore& store, DnsTarget target, LineSink log)
@@ -34,42 +34,58 @@ void DnsPublication::Nudge() {
 }
 
 void DnsPublication::Run() {
-    using Clock = std::chrono::steady_clock;
     std::int64_t seen = -1;
-    std::chrono::seconds retry = kFirstRetry;
-    bool backingOff = false;
-    Clock::time_point retryAt;
+    std::chrono::seconds storeRetry = kFirstRetry;
+    bool storeFailed = false;  // the store could not be read: wait until storeRetryAt
+    Clock::time_point storeRetryAt;
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        // While waiting to try the name server again, changes wait too.
-        wake_.wait_until(lock, backingOff ? retryAt : Clock::now() + kPoll,
-                         [&] { return stopping_ || (nudged_ && !backingOff); });
-        if (stopping_ || (backingOff && Clock::now() < retryAt)) {
+        // While waiting to read the store again, changes wait too.
+        wake_.wait_until(lock, storeFailed ? storeRetryAt : NextLook(),
+                         [&] { return stopping_ || (nudged_ && !storeFailed); });
+        const Clock::time_point now = Clock::now();
+        if (stopping_ || (storeFailed && now < storeRetryAt)) {
             continue;
         }
         const std::int64_t version = store_.DataVersion();
-        if (!std::exchange(nudged_, false) && version == seen && !backingOff) {
+        if (!std::exchange(nudged_, false) && version == seen && !storeFailed && !RetryDue(now)) {
             continue;
         }
         lock.unlock();
         const Outcome outcome = Reconcile();
         lock.lock();
         seen = outcome == Outcome::Contended ? -1 : version;
-        backingOff = outcome == Outcome::Failed;
-        if (!backingOff) {
-            retry = kFirstRetry;
+        storeFailed = outcome == Outcome::Failed;
+        if (!storeFailed) {
+            storeRetry = kFirstRetry;
             continue;
         }
-        log_(ServiceLine("DNS publication tries again in " + std::to_string(retry.count()) + " s"));
-        retryAt = Clock::now() + retry;
-        retry = std::min(retry * 2, std::chrono::seconds(kLastRetry));
+        log_(ServiceLine("DNS publication tries again in " + std::to_string(storeRetry.count()) +
+                         " s"));
+        storeRetryAt = Clock::now() + storeRetry;
+        storeRetry = std::min(storeRetry * 2, kLastRetry);
     }
+}
+
+DnsPublication::Clock::time_point DnsPublication::NextLook() const {
+    Clock::time_point next = Clock::now() + kPoll;
+    for (const auto& [name, retry] : retries_) {
+        next = std::min(next, retry.at);
+    }
+    return next;
+}
+
+bool DnsPublication::RetryDue(Clock::time_point now) const {
+    return std::any_of(retries_.begin(), retries_.end(),
+                       [now](const auto& entry) { return entry.second.at <= now; });
 }
 
 void DnsPublication::CannotRead() {
     log_(ServiceLine("DNS publication cannot read the database: " + store_.LastError()));
 }
 
+// A name the name server fails on waits for its own next try, and the others
+// go on meanwhile.
 DnsPublication::Outcome DnsPublication::Reconcile() {
     const auto pending = store_.PendingPublications();
     if (!pending) {
@@ -77,13 +93,24 @@ DnsPublication::Outcome DnsPublication::Reconcile() {
         return Outcome::Failed;
     }
     Outcome outcome = Outcome::Done;
+    std::map<std::string, Retry> stillFailing;
+    const Clock::time_point now = Clock::now();
     for (const AccountStore::Publication& p : *pending) {
+        const auto retry = retries_.find(p.name);
+        if (retry != retries_.end() && now < retry->second.at) {
+            stillFailing.insert(*retry);
+            continue;
+        }
         const Outcome one = Publish(p.name);
         if (one == Outcome::Failed) {
             return one;
         }
+        if (retries_.contains(p.name)) {
+            stillFailing.insert(*retries_.find(p.name));
+        }
         outcome = std::max(outcome, one);
     }
+    retries_ = std::move(stillFailing);  // names no longer pending are forgotten
     return outcome;
 }
 
@@ -102,34 +129,40 @@ DnsPublication::Outcome DnsPublication::Publish(const std::string& name) {
             CannotRead();
             return Outcome::Failed;
     }
-    const bool sent = Send(now);
+    const std::string failure = Send(now);
     store_.ReleasePublication(name);
-    return sent ? Outcome::Done : Outcome::Failed;
+    if (failure.empty()) {
+        retries_.erase(name);
+        return Outcome::Done;
+    }
+    const auto known = retries_.find(name);
+    const std::chrono::seconds delay =
+        known == retries_.end() ? kFirstRetry : std::min(known->second.delay * 2, kLastRetry);
+    retries_[name] = {Clock::now() + delay, delay};
+    log_(ServiceLine(failure + "; tried again in " + std::to_string(delay.count()) + " s"));
+    return Outcome::Done;
 }
 
 // A login that is not a DNS label is never published, and told once.
-bool DnsPublication::Send(const AccountStore::Publication& p) {
+std::string DnsPublication::Send(const AccountStore::Publication& p) {
     if (!PublishableLabel(p.name)) {
         if (toldUnpublishable_.insert(p.name).second) {
             log_(ServiceLine(
-                "account \"" + p.name +
+                "account \"" + LogSafe(p.name) +
                 "\" is not published in DNS: not a name of letters, digits and hyphens"));
         }
-        return true;
+        return "";
     }
     const std::string name = DnsName(p.name, target_.zone);
     const std::string failure = UpdateDnsName(target_, p.name, p.address);
     if (!failure.empty()) {
-        log_(ServiceLine("DNS update of " + name + " failed: " + failure));
-        return false;
+        return "DNS update of " + name + " failed: " + failure;
     }
-    log_(ServiceLine("DNS " + name + " " + (p.address.empty() ? "withdrawn" : p.address)));
+    log_(ServiceLine("DNS " + name + " " + (p.address.empty() ? "withdrawn" : LogSafe(p.address))));
     if (!store_.MarkPublished(p.name, p.address)) {
-        log_(ServiceLine("DNS publication cannot note " + name +
-                         " in the database: " + store_.LastError()));
-        return false;
+        return "DNS publication cannot note " + name + " in the database: " + store_.LastError();
     }
-    return true;
+    return "";
 }
 
 }  // namespace service

@@ -3,13 +3,14 @@
 // state differs from the database up to date, when an update changed an
 // address, when any program changed the database (polled every half second),
 // and at start. Of several instances sharing one database, whichever claims a
-// name first sends its change, once. When the name server fails, it says why
-// in the log and tries again after 1 s, doubling to 60 s; only the latest
-// state is ever sent.
+// name first sends its change, once. When the name server fails on a name, it
+// says which and why in the log and tries that name again after 1 s, doubling
+// to 60 s, while the other names go on; only the latest state is ever sent.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -33,19 +34,31 @@ public:
     void Nudge();
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Retry {
+        Clock::time_point at;
+        std::chrono::seconds delay;
+    };
+
     void Run();
+    // When to look at the store next: the next poll, or a name's next try.
+    Clock::time_point NextLook() const;
+    bool RetryDue(Clock::time_point now) const;
     // Sends what is pending. Contended when another instance sharing the
-    // database held a name, which is then looked at again at the next poll.
+    // database held a name, which is then looked at again at the next poll;
+    // Failed when the store could not be read.
     enum class Outcome { Done, Contended, Failed };
     Outcome Reconcile();
     Outcome Publish(const std::string& name);
-    bool Send(const AccountStore::Publication& p);
+    // Why the name could not be published, in words; empty when it was.
+    std::string Send(const AccountStore::Publication& p);
     void CannotRead();
 
     AccountStore& store_;
     DnsTarget target_;
     LineSink log_;
     std::set<std::string> toldUnpublishable_;
+    std::map<std::string, Retry> retries_;  // names the name server failed on
     std::mutex mutex_;
     std::condition_variable wake_;
     bool nudged_ = false;

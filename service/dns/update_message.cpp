@@ -5,8 +5,15 @@
 
 #include <arpa/inet.h>
 #include <ldns/ldns.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "service/dns/names.h"
 
@@ -64,29 +71,63 @@ Packet SignedUpdate(const DnsTarget& target, const std::string& owner, const std
     return update;
 }
 
-std::string RcodeWord(ldns_pkt_rcode rcode) {
-    char* text = ldns_pkt_rcode2str(rcode);
-    std::string word = text != nullptr ? text : "rcode " + std::to_string(rcode);
-    free(text);
-    return word;
-}
+constexpr std::uint16_t kBadSig = 16;
+constexpr std::uint16_t kBadKey = 17;
+constexpr std::uint16_t kBadTime = 18;
 
-// The TSIG error a name server gives with a refusal (RFC 8945), in words.
-std::string TsigError(const ldns_pkt* answer) {
+// The TSIG error field of an answer (RFC 8945); 0 without one.
+std::uint16_t TsigError(const ldns_pkt* answer) {
     const ldns_rr* tsig = ldns_pkt_tsig(answer);
     if (tsig == nullptr || ldns_rr_rd_count(tsig) < 6) {
-        return "";
+        return 0;
     }
-    switch (ldns_rdf2native_int16(ldns_rr_rdf(tsig, 5))) {
-        case 16:
-            return " (BADSIG: the key's secret differs)";
-        case 17:
-            return " (BADKEY: the name server does not know the key)";
-        case 18:
-            return " (BADTIME: the clocks differ by more than 5 minutes)";
-        default:
-            return "";
+    return ldns_rdf2native_int16(ldns_rr_rdf(tsig, 5));
+}
+
+// Why the name server refused, in words that match its answer.
+std::string Refusal(const ldns_pkt* answer) {
+    switch (ldns_pkt_get_rcode(answer)) {
+        case LDNS_RCODE_REFUSED:
+            return "REFUSED: its rules do not let this key update this name";
+        case LDNS_RCODE_NOTZONE:
+            return "NOTZONE: the name is not in the zone";
+        case LDNS_RCODE_NOTAUTH:
+            switch (TsigError(answer)) {
+                case kBadKey:
+                    return "NOTAUTH, BADKEY: it does not know the key, or does not let the key "
+                           "update this name";
+                case kBadSig:
+                    return "NOTAUTH, BADSIG: the key's secret differs";
+                case kBadTime:
+                    return "NOTAUTH, BADTIME: the clocks differ by more than 5 minutes";
+                default:
+                    return "NOTAUTH: it does not serve the zone";
+            }
+        default: {
+            char* text = ldns_pkt_rcode2str(ldns_pkt_get_rcode(answer));
+            std::string word = text != nullptr ? text : "an unknown answer code";
+            free(text);
+            return word;
+        }
     }
+}
+
+// A name server answers a signed update signed with the same key, except when
+// it could not check the signature (BADSIG, BADKEY): then it cannot sign, and
+// says so in an unsigned TSIG record of its own.
+bool SignedByTheServer(const ldns_pkt* answer, const uint8_t* wire, std::size_t size,
+                       const DnsTarget& target, const ldns_rdf* queryMac) {
+    const ldns_rr* tsig = ldns_pkt_tsig(answer);
+    if (tsig == nullptr || ldns_rr_rd_count(tsig) < 6) {
+        return false;
+    }
+    const std::uint16_t error = TsigError(answer);
+    if ((error == kBadSig || error == kBadKey) && ldns_rdf_size(ldns_rr_rdf(tsig, 3)) <= 2) {
+        return true;
+    }
+    const std::string keyName = target.key.name + ".";
+    return ldns_pkt_tsig_verify(const_cast<ldns_pkt*>(answer), wire, size, keyName.c_str(),
+                                target.key.secret.c_str(), queryMac);
 }
 
 bool ServerAddress(const DnsTarget& target, sockaddr_storage& to, socklen_t& length) {
@@ -108,45 +149,73 @@ bool ServerAddress(const DnsTarget& target, sockaddr_storage& to, socklen_t& len
     return false;
 }
 
+// Sends the update and waits for the name server's answer. The socket is
+// connected, so only datagrams from the server's address arrive; of those,
+// one with another ID, or not signed by the server, is not its answer, and the
+// wait goes on.
+std::string Exchange(const DnsTarget& target, const ldns_pkt* update, const ldns_buffer* wire,
+                     Packet& answer) {
+    sockaddr_storage to{};
+    socklen_t toLength = 0;
+    if (!ServerAddress(target, to, toLength)) {
+        return "the name server's address " + target.host + " is not numeric";
+    }
+    const std::string server = target.host + " port " + std::to_string(target.port);
+    const int fd = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const std::unique_ptr<const int, void (*)(const int*)> closer(&fd, [](const int* f) {
+        if (*f >= 0) {
+            close(*f);
+        }
+    });
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), toLength) != 0 ||
+        send(fd, ldns_buffer_begin(wire), ldns_buffer_position(wire), 0) < 0) {
+        return "cannot send to " + server + ": " + std::strerror(errno);
+    }
+    const ldns_rdf* queryMac = ldns_rr_rdf(ldns_pkt_tsig(update), 3);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kAnswerWaitSeconds);
+    std::vector<uint8_t> received(LDNS_MAX_PACKETLEN);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0) {
+            return "no answer from " + server + " within " + std::to_string(kAnswerWaitSeconds) +
+                   " s";
+        }
+        const ssize_t size = recv(fd, received.data(), received.size(), 0);
+        if (size < 0) {
+            return "no answer from " + server + ": " + std::strerror(errno) + " (is it listening?)";
+        }
+        ldns_pkt* parsed = nullptr;
+        if (ldns_wire2pkt(&parsed, received.data(), std::size_t(size)) != LDNS_STATUS_OK) {
+            continue;
+        }
+        answer.reset(parsed);
+        if (ldns_pkt_qr(parsed) && ldns_pkt_id(parsed) == ldns_pkt_id(update) &&
+            SignedByTheServer(parsed, received.data(), std::size_t(size), target, queryMac)) {
+            return "";
+        }
+    }
+}
+
 }  // namespace
 
 std::string UpdateDnsName(const DnsTarget& target, const std::string& label,
                           const std::string& address) {
     const std::string owner = DnsName(label, target.zone);
     const Packet update = SignedUpdate(target, owner, address);
-    sockaddr_storage to{};
-    socklen_t toLength = 0;
-    if (!update || !ServerAddress(target, to, toLength)) {
+    Buffer wire(ldns_buffer_new(LDNS_MAX_PACKETLEN));
+    if (!update || ldns_pkt2buffer_wire(wire.get(), update.get()) != LDNS_STATUS_OK) {
         return "the update could not be made for " + owner + " " + address;
     }
-    Buffer wire(ldns_buffer_new(LDNS_MAX_PACKETLEN));
-    uint8_t* answerWire = nullptr;
-    std::size_t answerSize = 0;
-    const ldns_status sent = ldns_pkt2buffer_wire(wire.get(), update.get()) == LDNS_STATUS_OK
-                                 ? ldns_udp_send(&answerWire, wire.get(), &to, toLength,
-                                                 {kAnswerWaitSeconds, 0}, &answerSize)
-                                 : LDNS_STATUS_ERR;
-    const std::unique_ptr<uint8_t, decltype(&free)> answerBytes(answerWire, free);
-    const std::string server = target.host + " port " + std::to_string(target.port);
-    if (sent != LDNS_STATUS_OK) {
-        return "no answer from " + server + ": time-out after " +
-               std::to_string(kAnswerWaitSeconds) + " s, or nothing listening (" +
-               ldns_get_errorstr_by_id(sent) + ")";
+    Packet answer;
+    const std::string failure = Exchange(target, update.get(), wire.get(), answer);
+    if (!failure.empty()) {
+        return failure;
     }
-    ldns_pkt* parsed = nullptr;
-    if (ldns_wire2pkt(&parsed, answerWire, answerSize) != LDNS_STATUS_OK) {
-        return "an answer from " + server + " that is not a DNS message";
-    }
-    const Packet answer(parsed);
     if (ldns_pkt_get_rcode(answer.get()) != LDNS_RCODE_NOERROR) {
-        return server + " refused the update: " + RcodeWord(ldns_pkt_get_rcode(answer.get())) +
-               TsigError(answer.get());
-    }
-    const ldns_rdf* queryMac = ldns_rr_rdf(ldns_pkt_tsig(update.get()), 3);
-    const std::string keyName = target.key.name + ".";
-    if (!ldns_pkt_tsig_verify(answer.get(), answerWire, answerSize, keyName.c_str(),
-                              target.key.secret.c_str(), queryMac)) {
-        return "the answer from " + server + " is not signed with the key";
+        return "the name server refused it (" + Refusal(answer.get()) + ")";
     }
     return "";
 }

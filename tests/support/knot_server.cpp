@@ -40,7 +40,8 @@ std::string Output(const std::string& command) {
 
 }  // namespace
 
-KnotServer::KnotServer(const std::string& dir) : dir_(dir), port_(FreeLoopbackPort()) {
+KnotServer::KnotServer(const std::string& dir, const std::string& protectedLabel)
+    : dir_(dir), port_(FreeLoopbackPort()) {
     if (access(kKnotd, X_OK) != 0 || access(kKdig, X_OK) != 0) {
         trouble_ = "Knot DNS (knotd, kdig) is not installed; scripts/install-deps installs it";
         return;
@@ -52,12 +53,17 @@ KnotServer::KnotServer(const std::string& dir) : dir_(dir), port_(FreeLoopbackPo
     WriteFile(dir_ + "/knot.conf",
               "server:\n  listen: 127.0.0.1@" + std::to_string(port_) + "\n  rundir: " + dir_ +
                   "\nkey:\n  - id: " + kKeyName + "\n    algorithm: hmac-sha256\n    secret: " +
-                  kSecret + "\nacl:\n  - id: update\n    key: " + kKeyName +
+                  kSecret + "\nacl:\n  - id: protect\n    key: " + kKeyName +
+                  "\n    action: update\n    update-owner: name\n    update-owner-match: "
+                  "equal\n    update-owner-name: " +
+                  (protectedLabel.empty() ? "nothing-protected" : protectedLabel) +
+                  "\n    deny: on\n  - id: update\n    key: " + kKeyName +
                   "\n    action: update\n"
                   "template:\n  - id: default\n    storage: " +
                   dir_ +
                   "\n    zonefile-sync: -1\n    journal-content: none\n"
-                  "zone:\n  - domain: example.test\n    file: example.test.zone\n    acl: update\n"
+                  "zone:\n  - domain: example.test\n    file: example.test.zone\n    acl: "
+                  "[protect, update]\n"
                   "database:\n  storage: " +
                   dir_ +
                   "/db\n"

@@ -13,8 +13,9 @@ public:
     static constexpr const char* kZone = "example.test";
     static constexpr const char* kKeyName = "kestrome";
 
-    // Writes the configuration into dir and starts the server.
-    explicit KnotServer(const std::string& dir);
+    // Writes the configuration into dir and starts the server; the key may
+    // update any name but protectedLabel, when one is given.
+    explicit KnotServer(const std::string& dir, const std::string& protectedLabel = "");
     ~KnotServer();
     KnotServer(const KnotServer&) = delete;
     KnotServer& operator=(const KnotServer&) = delete;

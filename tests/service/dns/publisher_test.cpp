@@ -1,8 +1,13 @@
 // DNS publication on its own: a store of ours, a real name server (Knot DNS)
 // started by each test, and the publisher between them.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -102,6 +107,113 @@ TEST_F(PublisherTest, ALoginThatIsNoLabelIsToldOnceAndHoldsNothingBack) {
     const std::string log = Log();
     ASSERT_NE(log.find(told), std::string::npos) << log;
     EXPECT_EQ(log.find(told, log.find(told) + 1), std::string::npos) << "told once: " << log;
+}
+
+// The name server refuses one name (its rules protect it); every other name is
+// published at once, the refused one is tried again after 1 s, then 2 s, and
+// the log says which name and why.
+TEST_F(PublisherTest, ANameTheServerRefusesHoldsOnlyItself) {
+    testsupport::TempDir otherDir;
+    KnotServer guarded(otherDir.Path(), "aaa");
+    ASSERT_EQ(guarded.Trouble(), "");
+    target.port = guarded.Port();
+    std::vector<std::string> names = {"aaa"};
+    for (int i = 0; i < 10; ++i) {
+        names.push_back("n" + std::to_string(i));
+    }
+    for (const std::string& name : names) {
+        ASSERT_TRUE(store->Add(name, "hash"));
+        Record(name, "192.0.2.20");
+    }
+    DnsPublication publication(*store, target, sink);
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        EXPECT_TRUE(guarded.WaitFor(names[i], "A 60 192.0.2.20", 3)) << names[i] << Log();
+    }
+    const std::string refused =
+        "DNS update of aaa.example.test. failed: the name server refused it (";
+    for (int i = 0; i < 100 && Log().find("tried again in 2 s") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string log = Log();
+    EXPECT_NE(log.find(refused), std::string::npos) << log;
+    EXPECT_NE(log.find("; tried again in 1 s"), std::string::npos) << log;
+    EXPECT_NE(log.find("; tried again in 2 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("tried again in 4 s"), std::string::npos) << log;
+    EXPECT_EQ(guarded.Records("aaa"), "");
+}
+
+// A UDP socket bound to address on a free port (0 when it cannot be made).
+int BoundUdp(const char* address, int& port) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &at.sin_addr);
+    socklen_t length = sizeof at;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+        return -1;
+    }
+    port = ntohs(at.sin_port);
+    return fd;
+}
+
+// Between the publisher and the name server, an attacker answers each update
+// first: an unsigned REFUSED with the update's own ID from the server's
+// address, and the same from another local address. Neither is taken for
+// the name server's answer, which comes after them.
+TEST_F(PublisherTest, ForgedAnswersAreNotTakenForTheNameServers) {
+    int relayPort = 0, forgerPort = 0, upstreamPort = 0;
+    const int relay = BoundUdp("127.0.0.1", relayPort);
+    const int forger = BoundUdp("127.0.0.2", forgerPort);
+    const int upstream = BoundUdp("127.0.0.1", upstreamPort);
+    ASSERT_TRUE(relay >= 0 && forger >= 0 && upstream >= 0);
+    sockaddr_in knotAddress{};
+    knotAddress.sin_family = AF_INET;
+    knotAddress.sin_port = htons(static_cast<std::uint16_t>(knot.Port()));
+    inet_pton(AF_INET, "127.0.0.1", &knotAddress.sin_addr);
+    std::atomic<bool> done = false;
+    std::thread attacker([&] {
+        unsigned char message[65536];
+        while (!done) {
+            pollfd ready{relay, POLLIN, 0};
+            sockaddr_in publisher{};
+            socklen_t length = sizeof publisher;
+            if (poll(&ready, 1, 50) <= 0) {
+                continue;
+            }
+            const ssize_t size = recvfrom(relay, message, sizeof message, 0,
+                                          reinterpret_cast<sockaddr*>(&publisher), &length);
+            if (size < 12) {
+                continue;
+            }
+            // The update's ID, QR set, opcode UPDATE, REFUSED, no records.
+            unsigned char forged[12] = {message[0], message[1], 0x80 | (5 << 3), 5};
+            const auto* to = reinterpret_cast<const sockaddr*>(&publisher);
+            sendto(forger, forged, sizeof forged, 0, to, length);
+            sendto(relay, forged, sizeof forged, 0, to, length);
+            sendto(upstream, message, std::size_t(size), 0,
+                   reinterpret_cast<const sockaddr*>(&knotAddress), sizeof knotAddress);
+            pollfd answer{upstream, POLLIN, 0};
+            if (poll(&answer, 1, 2000) > 0) {
+                const ssize_t got = recv(upstream, message, sizeof message, 0);
+                sendto(relay, message, std::size_t(std::max<ssize_t>(got, 0)), 0, to, length);
+            }
+        }
+    });
+    target.port = relayPort;
+    ASSERT_TRUE(store->Add("joe", "hash"));
+    Record("joe", "192.0.2.30");
+    {
+        DnsPublication publication(*store, target, sink);
+        EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.30", 10)) << Log();
+        EXPECT_TRUE(StoreSays("joe", "192.0.2.30"));
+    }
+    done = true;
+    attacker.join();
+    for (const int fd : {relay, forger, upstream}) {
+        close(fd);
+    }
+    EXPECT_EQ(Log().find("refused"), std::string::npos) << Log();
 }
 
 }  // namespace
