@@ -90,9 +90,9 @@ TEST_F(PublisherTest, StartChangeAndRemovalReachTheNameServer) {
 }
 
 // A login that is no DNS label is told once and never sent, and holds no
-// other name back.
+// other name back; one with a line break cannot forge a line of the log.
 TEST_F(PublisherTest, ALoginThatIsNoLabelIsToldOnceAndHoldsNothingBack) {
-    for (const char* name : {"not_a_label", "ann"}) {
+    for (const char* name : {"not_a_label", "ann", "x\nkestrome-service: forged"}) {
         ASSERT_TRUE(store->Add(name, "hash"));
         Record(name, "192.0.2.9");
     }
@@ -107,6 +107,10 @@ TEST_F(PublisherTest, ALoginThatIsNoLabelIsToldOnceAndHoldsNothingBack) {
     const std::string log = Log();
     ASSERT_NE(log.find(told), std::string::npos) << log;
     EXPECT_EQ(log.find(told, log.find(told) + 1), std::string::npos) << "told once: " << log;
+    EXPECT_EQ(log.find("\nkestrome-service: forged"), std::string::npos) << log;
+    EXPECT_NE(log.find("account \"x\\x0Akestrome-service: forged\" is not published"),
+              std::string::npos)
+        << log;
 }
 
 // The name server refuses one name (its rules protect it); every other name is
