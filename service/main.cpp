@@ -1,10 +1,12 @@
 // kestrome-service: the reference update service for Kestrome.
 //
-//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI] [--trust-proxy ADDR]...
+//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI | --db-file FILE] [--trust-proxy
+//   ADDR]...
 //                          [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]
 //   kestrome-service [--db FILE|URI] [--hash-strength minimum] user add|passwd NAME
 //   kestrome-service [--db FILE|URI] user ban|unban|remove NAME
 //   kestrome-service [--db FILE|URI] user list
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,14 +16,17 @@
 #include "service/app/run_service.h"
 #include "service/common/address.h"
 #include "service/common/log_line.h"
+#include "service/common/private_file.h"
 #include "service/dns/names.h"
 #include "service/dns/update_message.h"
 #include "service/store/open_store.h"
+#include "service/store/uri_secrets.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI] [--trust-proxy ADDR]...\n"
+    "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI | --db-file FILE]\n"
+    "                              [--trust-proxy ADDR]...\n"
     "                              [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]\n"
     "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum] user add|passwd "
     "NAME\n"
@@ -30,6 +35,8 @@ constexpr const char* kUsage =
 
 struct Options {
     std::string db = "kestrome-service.db";
+    char* dbArgument = nullptr;  // where the command line holds it
+    std::string dbFile;
     service::HostPort listen;
     service::HashStrength strength = service::HashStrength::Interactive;
     std::vector<std::string> words;  // the command and its arguments
@@ -43,7 +50,11 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--db" && hasValue) {
-            o.db = argv[++i];
+            o.dbArgument = argv[++i];
+            o.db = o.dbArgument;
+            o.dbFile.clear();
+        } else if (arg == "--db-file" && hasValue) {
+            o.dbFile = argv[++i];
         } else if (arg == "--listen" && hasValue) {
             if (!service::ParseHostPort(argv[++i], o.listen)) {
                 std::cerr << service::ServiceLine("--listen wants ADDR:PORT");
@@ -106,12 +117,43 @@ bool DnsOptions(const Options& o, std::optional<service::DnsTarget>& target) {
     return true;
 }
 
+// A password in --db is wiped from the command line at once, so that other
+// local users do not see it in ps; the URI may also come from a file only the
+// service's user can read.
+bool DatabaseOption(Options& o) {
+    if (o.dbArgument != nullptr) {
+        for (const auto& [offset, length] : service::PasswordSpans(o.dbArgument)) {
+            std::memset(o.dbArgument + offset, '*', length);
+        }
+    }
+    std::string error;
+    if (!o.dbFile.empty()) {
+        const std::optional<std::string> text =
+            service::ReadPrivateFile(o.dbFile, "the database URI file", error);
+        o.db = text ? text->substr(0, text->find_first_of("\r\n")) : "";
+    }
+    if (error.empty() && !service::IsDatabaseUri(o.db) && o.db.starts_with("postgres") &&
+        o.db.find(':') != std::string::npos) {
+        error =
+            "--db looks like a database URI but does not start with postgresql:// or "
+            "postgres://";
+    }
+    if (!error.empty()) {
+        std::cerr << service::ServiceLine(error);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::cerr << kUsage;
+        return 2;
+    }
+    if (!DatabaseOption(options)) {
         return 2;
     }
     const std::string& command = options.words.front();

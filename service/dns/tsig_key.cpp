@@ -1,34 +1,39 @@
 #include "service/dns/tsig_key.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 #include <optional>
 #include <regex>
 #include <vector>
 
+#include "service/common/private_file.h"
 #include "service/dns/names.h"
 
 namespace service {
 
 namespace {
 
-constexpr std::size_t kMaxKeyFileBytes = 65536;
-
-std::optional<std::string> ReadSmallFile(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
-        if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxKeyFileBytes) {
-            return std::nullopt;
+// The key file without its comments (# and // to the end of the line, and
+// /* ... */), as name servers read it; quoted text is kept whole.
+std::string WithoutComments(const std::string& text) {
+    std::string kept;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (quoted || (c != '#' && !(c == '/' && (next == '/' || next == '*')))) {
+            quoted = c == '"' ? !quoted : quoted;
+            kept += c;
+        } else if (c == '/' && next == '*') {
+            const std::size_t end = text.find("*/", i + 2);
+            i = end == std::string::npos ? text.size() : end + 1;
+            kept += ' ';
+        } else {
+            i = std::min(text.find('\n', i), text.size()) - 1;
         }
-        text.append(buffer, static_cast<std::size_t>(n));
     }
-    return text;
+    return kept;
 }
 
 bool IsBase64(const std::string& text) {
@@ -42,25 +47,16 @@ bool IsBase64(const std::string& text) {
 }  // namespace
 
 bool ReadTsigKey(const std::string& path, TsigKey& key, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot read the key file " + path + ": " + std::strerror(errno);
+    const std::optional<std::string> file = ReadPrivateFile(path, "the key file", error);
+    if (!file) {
         return false;
     }
-    struct stat st {};
-    const bool shared = fstat(fd, &st) != 0 || (st.st_mode & 077) != 0;
-    const std::optional<std::string> text = shared ? std::nullopt : ReadSmallFile(fd);
-    close(fd);
-    if (shared) {
-        error = "the key file " + path +
-                " can be read by others; make it readable by its owner only (chmod 600)";
-        return false;
-    }
+    const std::string text = WithoutComments(*file);
     std::smatch name, algorithm, secret;
-    if (!text || !std::regex_search(*text, name, std::regex(R"re(key\s+"([^"]+)"\s*\{)re")) ||
-        !std::regex_search(*text, algorithm,
+    if (!std::regex_search(text, name, std::regex(R"re(key\s+"([^"]+)"\s*\{)re")) ||
+        !std::regex_search(text, algorithm,
                            std::regex(R"re(algorithm\s+"?([A-Za-z0-9-]+)"?\s*;)re")) ||
-        !std::regex_search(*text, secret, std::regex(R"re(secret\s+"([^"]*)"\s*;)re"))) {
+        !std::regex_search(text, secret, std::regex(R"re(secret\s+"([^"]*)"\s*;)re"))) {
         error = path + " is not a TSIG key file (key \"NAME\" { algorithm ...; secret \"...\"; };)";
         return false;
     }

@@ -137,14 +137,6 @@ HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpR
     return SplitTarget(Std(head.target()), out) ? HeadResult::Complete : HeadResult::Malformed;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = static_cast<char>(c | 0x20);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 }  // namespace
 
 HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::size_t& consumed,
@@ -176,22 +168,6 @@ HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::si
     const HeadResult result = Interpret(parser, out);
     consumed = end;
     return result;
-}
-
-std::string PercentDecode(std::string_view text, bool plusIsSpace) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-            HexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-            i += 2;
-        } else {
-            out += plusIsSpace && c == '+' ? ' ' : c;
-        }
-    }
-    return out;
 }
 
 std::string QueryValue(std::string_view query, std::string_view key) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "service/common/percent_decode.h"
+
 namespace service {
 
 inline constexpr std::size_t kMaxHeadBytes = 8192;
@@ -48,8 +50,5 @@ HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::si
 // The decoded value of the first key=value pair of query named key; '+' is a
 // space. Empty when the key is absent.
 std::string QueryValue(std::string_view query, std::string_view key);
-
-// %XX sequences decoded; with plusIsSpace, '+' is a space as in a form.
-std::string PercentDecode(std::string_view text, bool plusIsSpace);
 
 }  // namespace service

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "service/store/uri_secrets.h"
+
 namespace service::postgres {
 
 namespace {
@@ -108,6 +110,9 @@ Connections::Lease::~Lease() {
     pool_.returned_.notify_one();
 }
 
+Connections::Connections(std::string uri, std::size_t pooled)
+    : uri_(std::move(uri)), secrets_(UriSecrets(uri_)), pooled_(pooled) {}
+
 void Connections::Note(Trouble trouble, const std::string& text) {
     std::lock_guard lock(troubleMutex_);
     trouble_ = trouble;
@@ -125,7 +130,11 @@ std::string Connections::LastError() {
 }
 
 void Connections::NoteFailure(Link& link, const pg_result* r) {
-    Note(IsBusy(SqlState(r)) ? Trouble::Busy : Trouble::Failed, OneLine(PQerrorMessage(link.conn)));
+    Note(IsBusy(SqlState(r)) ? Trouble::Busy : Trouble::Failed, Said(link));
+}
+
+std::string Connections::Said(const Link& link) const {
+    return WithoutSecrets(OneLine(PQerrorMessage(link.conn)), secrets_);
 }
 
 bool Connections::Connect(Link& link) {
@@ -143,7 +152,7 @@ bool Connections::Connect(Link& link) {
     values[std::size(kDefaultKeywords) - 2] = uri_.c_str();
     link.conn = PQconnectdbParams(kDefaultKeywords, values, 1);
     if (PQstatus(link.conn) != CONNECTION_OK) {
-        const std::string why = OneLine(PQerrorMessage(link.conn));
+        const std::string why = Said(link);
         Note(Trouble::Failed, why);
         link.Drop();
         link.nextAttempt = now + kReconnectPause;

@@ -58,7 +58,7 @@ int RowCount(const Outcome& done);
 
 class Connections {
 public:
-    Connections(std::string uri, std::size_t pooled) : uri_(std::move(uri)), pooled_(pooled) {}
+    Connections(std::string uri, std::size_t pooled);
     Connections(const Connections&) = delete;
     Connections& operator=(const Connections&) = delete;
 
@@ -100,8 +100,11 @@ private:
     Result Await(Link& link, bool sent);
     bool Prepared(Link& link, const Statement& st, int params);
     void NoteFailure(Link& link, const pg_result* r);
+    // libpq's message on link, on one line, without the URI's password.
+    std::string Said(const Link& link) const;
 
     const std::string uri_;
+    const std::vector<std::string> secrets_;  // of uri_
     const std::size_t pooled_;
     std::mutex poolMutex_;
     std::condition_variable returned_;

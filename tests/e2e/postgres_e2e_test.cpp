@@ -2,6 +2,7 @@
 // commands on a URI, instances sharing one database, and the faults of a
 // shared database (an instance killed, the database restarted).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -86,6 +87,51 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
         << refused.output;
     EXPECT_EQ((shown + refused.output).find(PostgresServer::kPassword), std::string::npos);
     EXPECT_EQ(refused.output.find("Wrong-Guess-7"), std::string::npos);
+}
+
+// A password given in --db is wiped from the command line that other local
+// users see; a mistyped URI's password reaches no output, however libpq
+// echoes it; a file holding the URI is read only when private.
+TEST_F(PostgresTest, AUrisPasswordReachesNeitherTheCommandLineNorAnyOutput) {
+    ServiceProcess service(pg.TcpUri());
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    const std::string cmdline = ReadFile("/proc/" + std::to_string(service.Pid()) + "/cmdline");
+    EXPECT_NE(cmdline.find("127.0.0.1"), std::string::npos) << cmdline;
+    EXPECT_EQ(cmdline.find(PostgresServer::kPassword), std::string::npos) << cmdline;
+    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_EQ(service.Log().find(PostgresServer::kPassword), std::string::npos) << service.Log();
+
+    const std::string secret = "Typo-Secret-9";
+    const std::string port = pg.TcpUri().substr(pg.TcpUri().rfind(':') + 1);
+    for (const std::string& typo :
+         {"postgresql://kestrome:" + secret + "@127.0.0.1:54x32/kestrome",
+          "postgresql://kestrome:Typo/Secret-9@127.0.0.1:" + port,
+          "postgresql://kestrome:" + secret + "@127.0.0.1:" + port + "?sslmod=require",
+          "postgresql:/kestrome:" + secret + "@127.0.0.1:" + port,
+          "postgres://kestrome@127.0.0.1:" + port + "?password=" + secret + "&bogus=1",
+          "postgres://kestrome:" + secret + "@[::1/kestrome"}) {
+        for (const char* command : {"user list", "serve --listen 127.0.0.1:1"}) {
+            const CommandResult r = RunServiceCommand(typo, command);
+            EXPECT_NE(r.status, 0) << typo;
+            EXPECT_FALSE(r.output.empty()) << typo;
+            for (const char* piece : {"Typo", "Secret-9"}) {
+                EXPECT_EQ(r.output.find(piece), std::string::npos) << typo << ": " << r.output;
+            }
+        }
+    }
+
+    const std::string uriFile = dir.File("db-uri");
+    WriteFile(uriFile, pg.TcpUri() + "\n");
+    chmod(uriFile.c_str(), 0600);
+    const CommandResult fromFile =
+        RunServiceCommand("unused.db", "--db-file " + uriFile + " user list");
+    EXPECT_EQ(fromFile.status, 0) << fromFile.output;
+    chmod(uriFile.c_str(), 0640);
+    const CommandResult shared =
+        RunServiceCommand("unused.db", "--db-file " + uriFile + " user list");
+    EXPECT_EQ(shared.status, 2);
+    EXPECT_NE(shared.output.find("can be read by others"), std::string::npos) << shared.output;
+    EXPECT_EQ(shared.output.find(PostgresServer::kPassword), std::string::npos) << shared.output;
 }
 
 // Updates through either instance are recorded, and a password change or a

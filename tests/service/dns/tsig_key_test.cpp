@@ -2,6 +2,7 @@
 // read it or when it holds no usable key.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "service/dns/tsig_key.h"
 #include "support/temp_dir.h"
@@ -53,7 +54,7 @@ TEST_F(TsigKeyTest, AFileOthersMayReadOrWithoutAUsableKeyIsRefusedInWords) {
         {Key("bad name", "hmac-sha256", kSecret), 0600, "no usable name or secret"},
         {"algorithm hmac-sha256; secret \"" + std::string(kSecret) + "\";", 0600,
          "is not a TSIG key file"},
-        {std::string(70000, 'k'), 0600, "is not a TSIG key file"},
+        {std::string(70000, 'k'), 0600, "more than 64 KiB"},
     };
     for (const auto& c : cases) {
         error.clear();
@@ -62,6 +63,31 @@ TEST_F(TsigKeyTest, AFileOthersMayReadOrWithoutAUsableKeyIsRefusedInWords) {
     }
     EXPECT_FALSE(ReadTsigKey(dir.File("absent"), key, error));
     EXPECT_NE(error.find("cannot read the key file"), std::string::npos) << error;
+}
+
+// Comments are skipped as name servers skip them, outside quotes only: a key
+// written out in a comment is no key.
+TEST_F(TsigKeyTest, CommentsAreSkippedOutsideQuotes) {
+    const std::string text =
+        "# key \"hash\" { algorithm hmac-md5; secret \"AAAA\"; };\n"
+        "// key \"slashes\" {\n"
+        "/* key \"block\" { algorithm hmac-sha512;\n secret \"AAAA\"; }; */\n"
+        "key \"kestrome\" { algorithm hmac-sha256; # the algorithm\n"
+        "  secret \"AAAA//8=\"; // the secret\n};\n";
+    ASSERT_TRUE(ReadTsigKey(KeyFile(text), key, error)) << error;
+    EXPECT_EQ(key.name, "kestrome");
+    EXPECT_EQ(key.algorithm, "hmac-sha256");
+    EXPECT_EQ(key.secret, "AAAA//8=");
+}
+
+TEST_F(TsigKeyTest, AKeyFileOfAnotherUserIsRefused) {
+    const std::string path = KeyFile(Key("k", "hmac-sha256", kSecret));
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a file to another user";
+    }
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(ReadTsigKey(path, key, error));
+    EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
 }
 
 }  // namespace
