@@ -2,9 +2,19 @@
 // for the earliest.
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "service/http/server_impl.h"
 
 namespace service {
+
+namespace {
+
+// Deadlines are met this late at most, so that the stale entries a flood
+// leaves behind (one per answer) cost a few wake-ups a second, not one each.
+constexpr auto kTimerSlack = std::chrono::milliseconds(50);
+
+}  // namespace
 
 void HttpServer::Impl::SetDeadline(Connection& c) {
     deadlines.push_back({Clock::now() + limits.deadline, c.id, ++c.deadlineSerial});
@@ -16,7 +26,7 @@ void HttpServer::Impl::ArmDeadlineTimer() {
         return;
     }
     deadlineTimerSet = true;
-    deadlineTimer.expires_at(deadlines.front().when);
+    deadlineTimer.expires_at(std::max(deadlines.front().when, Clock::now() + kTimerSlack));
     deadlineTimer.async_wait([this](const ErrorCode& error) {
         deadlineTimerSet = false;
         if (!error) {

@@ -16,9 +16,11 @@ int ConnectionsAllowedByDescriptors() {
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
     getrlimit(RLIMIT_NOFILE, &limit);
-    constexpr rlim_t kReserved = 64;  // database, log, the server's own
-    return limit.rlim_cur > kReserved
-               ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur - kReserved, 1 << 20))
+    // For the database's connections or files, the log, DNS and the server's
+    // own: a quarter of a small limit, never fewer than 24 nor more than 64.
+    const rlim_t reserved = std::clamp<rlim_t>(limit.rlim_cur / 4, 24, 64);
+    return limit.rlim_cur > reserved
+               ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur - reserved, 1 << 20))
                : 1;
 }
 

@@ -8,7 +8,7 @@ namespace service {
 
 // Room for as many connections as the descriptor limit allows, raised as far
 // as this process may, less a reserve for the database, the log and the
-// server's own.
+// server's own that grows with the limit (24 to 64).
 int ConnectionsAllowedByDescriptors();
 
 // Whether an accept failed for want of descriptors or buffers, which a

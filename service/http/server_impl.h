@@ -131,6 +131,7 @@ struct HttpServer::Impl {
     // gone: its connection is closed at once and work not yet started for it
     // is skipped. A pipelined request ends the watch; it waits its turn.
     void WatchForLeaving(const ConnectionPtr& c);
+    static bool PeerHasLeft(Connection& c);
     // An answer from another thread; one for a client that has gone is
     // still logged.
     void Deliver(std::uint64_t id, const HttpResponse& response);

@@ -1,6 +1,7 @@
 // One connection: reading request heads, handing them to the handler,
 // watching for a client that leaves while its answer is worked out, and
 // writing answers.
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -19,8 +20,11 @@ void HttpServer::Impl::WaitFor(const ConnectionPtr& c, tcp::socket::wait_type wh
     });
 }
 
+// Reads until a request is complete; whoever then moves the connection on
+// (its answer, or the wait for it) carries on from there.
 void HttpServer::Impl::ReadMore(const ConnectionPtr& c) {
-    while (c->phase == Phase::Reading) {
+    const std::uint64_t turn = c->turn;
+    while (c->phase == Phase::Reading && c->turn == turn) {
         ErrorCode error;
         const std::size_t room = kMaxHeadBytes - std::min(c->in.size(), kMaxHeadBytes - 1);
         const std::size_t n = c->socket.read_some(asio::buffer(readBuffer, room), error);
@@ -68,6 +72,13 @@ void HttpServer::Impl::TakeRequest(const ConnectionPtr& c) {
     } else {
         WatchForLeaving(c);
     }
+}
+
+// The client shut its side or reset the connection, even with requests of
+// its still unread: a guessing flood that closes leaves no work behind.
+bool HttpServer::Impl::PeerHasLeft(Connection& c) {
+    pollfd state{c.socket.native_handle(), POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 void HttpServer::Impl::WatchForLeaving(const ConnectionPtr& c) {
@@ -125,12 +136,23 @@ void HttpServer::Impl::Write(const ConnectionPtr& c) {
         Drop(*c);
         return;
     }
+    if (PeerHasLeft(*c)) {
+        Drop(*c);  // what it sent before leaving is nobody's to answer
+        return;
+    }
     c->out = std::string();  // an idle connection holds no buffer
     c->phase = Phase::Reading;
     ++c->turn;
     SetDeadline(*c);
-    TakeRequest(c);  // a request may already be waiting behind this one
-    ReadMore(c);
+    // A request may already be waiting behind this one. It is taken at the
+    // loop's next turn, not here: a client that pipelines requests answered
+    // at once must neither nest calls without end nor keep others waiting.
+    asio::post(io, [this, c, turn = c->turn] {
+        if (c->phase == Phase::Reading && c->turn == turn) {
+            TakeRequest(c);
+            ReadMore(c);
+        }
+    });
 }
 
 }  // namespace service

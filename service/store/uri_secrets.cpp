@@ -47,7 +47,8 @@ std::vector<std::string> UriSecrets(std::string_view uri) {
         for (const std::string& form : {std::string(password), PercentDecode(password, false)}) {
             secrets.push_back(form);
             for (std::size_t start = 0; start < form.size();) {
-                const std::size_t end = std::min(form.find_first_of(kDelimiters, start), form.size());
+                const std::size_t end =
+                    std::min(form.find_first_of(kDelimiters, start), form.size());
                 if (end - start >= kShortestPiece) {
                     secrets.push_back(form.substr(start, end - start));
                 }

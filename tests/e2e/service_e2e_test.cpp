@@ -453,7 +453,7 @@ TEST_F(GuessingTest, WorkForClientsThatLeftIsSkippedAndNotCounted) {
 // waited longest for a request makes room for it.
 TEST(ServiceHttpTest, AtTheCapTheLongestIdleConnectionMakesRoom) {
     TempDir dir;
-    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 64 + 4);  // room for 4
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 24 + 4);  // room for 4
     ASSERT_TRUE(service.Ready());
     const std::string home = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
     std::vector<int> idle;
@@ -469,6 +469,102 @@ TEST(ServiceHttpTest, AtTheCapTheLongestIdleConnectionMakesRoom) {
         close(fd);
     }
     close(newcomer);
+}
+
+// A client that pipelines many requests answered at once gets every answer,
+// in order, and the service keeps serving others meanwhile.
+TEST(ServiceHttpTest, ManyPipelinedRequestsAreAllAnsweredWithoutHarm) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"));
+    ASSERT_TRUE(service.Ready());
+    constexpr int kRequests = 20000;
+    std::string requests;
+    for (int i = 0; i < kRequests; ++i) {
+        requests += "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n";
+    }
+    const int fd = ConnectFrom("127.0.15.1", service.Port());
+    ASSERT_GE(fd, 0);
+    std::thread sender([&] { send(fd, requests.data(), requests.size(), MSG_NOSIGNAL); });
+    std::size_t answers = 0;
+    std::string tail;
+    char buffer[65536];
+    for (pollfd ready{fd, POLLIN, 0}; answers < kRequests && poll(&ready, 1, 5000) > 0;) {
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        tail.append(buffer, std::size_t(n));
+        for (std::size_t at; (at = tail.find("HTTP/1.1 200 ")) != std::string::npos;) {
+            ++answers;
+            tail.erase(0, at + 1);
+        }
+    }
+    sender.join();
+    close(fd);
+    EXPECT_EQ(answers, std::size_t(kRequests));
+    HttpClient other;
+    EXPECT_TRUE(other.Get("http://" + service.HostPort() + "/")) << "the service is gone";
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+// A flood sends its requests at once and shuts its side of each connection:
+// what it left unread is nobody's to answer, so the service does not work
+// through it.
+TEST(ServiceHttpTest, WhatAClientLeftBehindWhenItClosedIsNotAnswered) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"));
+    ASSERT_TRUE(service.Ready());
+    std::string flood;
+    for (int i = 0; i < 2000; ++i) {
+        flood += "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n";
+    }
+    std::vector<int> gone;
+    for (int c = 1; c <= 4; ++c) {
+        gone.push_back(Sent("127.0.13." + std::to_string(c), service.Port(), flood));
+        ASSERT_GE(gone.back(), 0);
+        shutdown(gone.back(), SHUT_WR);
+    }
+    // Once the log stops growing, the service has done all it will.
+    std::string log = service.Log();
+    for (int quiet = 0; quiet < 5 && log.size() < 10'000'000;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string now = service.Log();
+        quiet = now == log ? quiet + 1 : 0;
+        log = now;
+    }
+    std::size_t answered = 0;
+    for (std::size_t at = log.find(" HEAD / "); at != std::string::npos;
+         at = log.find(" HEAD / ", at + 1)) {
+        ++answered;
+    }
+    EXPECT_LT(answered, 100u) << "of 8000 requests from clients that had gone";
+    for (const int fd : gone) {
+        close(fd);
+    }
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+// Under a small descriptor limit the reserve shrinks with it: 40 clients
+// connected at once under 64 descriptors are all served.
+TEST(ServiceHttpTest, ASmallDescriptorLimitStillServesManyClientsAtOnce) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 64);
+    ASSERT_TRUE(service.Ready());
+    std::vector<int> clients;
+    for (int i = 1; i <= 40; ++i) {
+        clients.push_back(ConnectFrom("127.0.16." + std::to_string(i), service.Port()));
+    }
+    int served = 0;
+    for (const int fd : clients) {
+        const std::string head = "HEAD / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    }
+    for (const int fd : clients) {
+        served += Received(fd, 2000).starts_with("HTTP/1.1 200 ") ? 1 : 0;
+        close(fd);
+    }
+    EXPECT_GE(served, 32);
+    EXPECT_EQ(service.Stop(), 0);
 }
 
 // Request heads end as RFC 9112 and 9110 say: empty lines before a request
