@@ -9,6 +9,7 @@
 
 #include "support/http_client.h"
 #include "support/knot_server.h"
+#include "support/postgres_server.h"
 #include "support/service_process.h"
 #include "support/temp_dir.h"
 
@@ -148,6 +149,33 @@ TEST_F(DnsTest, ChangesMadeWhileStoppedArePublishedAtStart) {
     service = Service();
     EXPECT_TRUE(knot.WaitFor("joe", "", 5)) << "banned while stopped";
     EXPECT_TRUE(knot.WaitFor("ann", "", 5)) << "removed while stopped";
+}
+
+// On a PostgreSQL database too, each address is published, an IPv6 one as the
+// only record (AAAA) and the next IPv4 one replacing it (A), and a ban
+// withdraws the name.
+TEST_F(DnsTest, APostgresqlDatabasePublishesIPv6AndIPv4Alike) {
+    PostgresServer pg(dir.Path());
+    ASSERT_EQ(pg.Trouble(), "");
+    const std::string uri = pg.SocketUri();
+    AddAccount(uri, "joe", "pw");
+    ServiceProcess service(uri, 0, "127.0.0.1", -1, 0,
+                           {"--trust-proxy", "127.0.0.1", "--dns-server", knot.HostPort(),
+                            "--dns-zone", KnotServer::kZone, "--dns-key", knot.KeyFile()});
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    const auto from = [&](const std::string& address) {
+        HttpClient client;
+        client.AddHeader("X-Forwarded-For: " + address);
+        return client.Get("http://" + service.HostPort() + "/process.php?login=joe&password=pw")
+            .value_or("");
+    };
+    EXPECT_EQ(from("2001:db8::5"), "1002001:db8::5");
+    EXPECT_TRUE(knot.WaitFor("joe", "AAAA 60 2001:db8::5", 5)) << service.Log();
+    EXPECT_EQ(from("192.0.2.5"), "100192.0.2.5");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.5", 5)) << knot.Records("joe");
+    RunServiceCommand(uri, "user ban joe");
+    EXPECT_TRUE(knot.WaitFor("joe", "", 5)) << service.Log();
+    EXPECT_NE(RunServiceCommand(uri, "user list").output.find("joe"), std::string::npos);
 }
 
 // Wrong DNS options stop serve at start with one line and status 2.
