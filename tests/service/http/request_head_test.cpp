@@ -37,6 +37,8 @@ TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
         {"POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", HeadResult::HasBody},
         {"GET / HTTP/1.2\r\nHost: x\r\n\r\n", HeadResult::Complete},
         {"GET / HTTP/2.0\r\nHost: x\r\n\r\n", HeadResult::UnsupportedVersion},
+        {"GET / HTTP/0.9\r\n\r\n", HeadResult::UnsupportedVersion},
+        {"GET / HTTP/0.1\r\nHost: x\r\n\r\n", HeadResult::UnsupportedVersion},
         {longLine, HeadResult::LineTooLong},
         {manyHeaders + "X: y\r\n\r\n", HeadResult::HeadTooLarge},
         {"GET / HTTP/1.1\r\nX: " + std::string(kMaxHeadBytes, 'a'), HeadResult::HeadTooLarge},
@@ -45,6 +47,24 @@ TEST(HttpRequestTest, HeadsAreReadOrRefusedByWhatTheyCarry) {
         HttpRequest request;
         std::size_t consumed = 0;
         EXPECT_EQ(ParseRequestHead(c.head, request, consumed), c.result) << c.head.substr(0, 60);
+    }
+}
+
+// A head that arrives in two reads, cut anywhere (between the two bytes of
+// the last line ending too), is complete once the second has come: what the
+// first was searched for is not searched again, and nothing is missed.
+TEST(HttpRequestTest, AHeadCutAnywhereIsCompleteWhenItsRestArrives) {
+    const std::string head = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+    for (std::size_t cut = 1; cut < head.size(); ++cut) {
+        HttpRequest request;
+        std::size_t searched = 0;
+        ASSERT_EQ(ParseRequestHead(head.substr(0, cut), request, searched),
+                  HeadResult::Incomplete)
+            << cut;
+        std::size_t consumed = 0;
+        EXPECT_EQ(ParseRequestHead(head, request, consumed, searched), HeadResult::Complete)
+            << "cut at " << cut;
+        EXPECT_EQ(consumed, head.size()) << cut;
     }
 }
 
