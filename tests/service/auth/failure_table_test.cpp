@@ -27,4 +27,22 @@ TEST(PasswordCheckTest, ARefusedAddressStaysRefusedWhateverOthersDo) {
     EXPECT_TRUE(limited.failures.Reserve("10.2.0.1", 1001)) << "new addresses are still counted";
 }
 
+// A table full of refused addresses takes newcomers again once their minute
+// is over: the refused entries are reclaimed.
+TEST(PasswordCheckTest, RefusedAddressesWhoseMinuteIsOverMakeRoom) {
+    PasswordCheck limited(PasswordCheck::Limits{.maxFailures = 3, .maxAddresses = 8});
+    for (int a = 0; a < 8; ++a) {
+        for (int i = 0; i < 3; ++i) {
+            limited.failures.Failed("10.3.0." + std::to_string(a), 1000);
+        }
+    }
+    ASSERT_TRUE(limited.failures.Refused("10.3.0.7", 1000));
+    for (int n = 0; n < 20; ++n) {
+        const std::string newcomer = "10.4.0." + std::to_string(n);
+        EXPECT_TRUE(limited.failures.Reserve(newcomer, 1061)) << newcomer;
+        limited.failures.Settle(newcomer, false, 1061);
+        EXPECT_FALSE(limited.failures.Refused(newcomer, 1061)) << newcomer;
+    }
+}
+
 }  // namespace

@@ -67,6 +67,23 @@ TEST(LogWriterTest, LinesFromAStalledReaderAreDroppedAndCounted) {
     EXPECT_EQ(buffer.Text(), "first\n" + ServiceLine("2 log lines dropped") + "aaaa\nbbbb\nlast\n");
 }
 
+// A reader that keeps up gets every line however much is written in all: the
+// queue's bound is on what waits, not on what went before.
+TEST(LogWriterTest, AReaderThatKeepsUpGetsEveryLineOfALongLog) {
+    std::ostringstream out;
+    const std::string line = std::string(500, 'x') + "\n";
+    {
+        LogWriter log(out, 65536);
+        for (int i = 0; i < 2000; ++i) {
+            log.Write(line);
+            if (i % 100 == 99) {
+                ASSERT_TRUE(log.Flush());
+            }
+        }
+    }
+    EXPECT_EQ(out.str().size(), 2000 * line.size());
+}
+
 TEST(LogWriterTest, ASinkWritesThroughTheQueue) {
     std::ostringstream out;
     {

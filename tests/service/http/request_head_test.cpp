@@ -58,8 +58,7 @@ TEST(HttpRequestTest, AHeadCutAnywhereIsCompleteWhenItsRestArrives) {
     for (std::size_t cut = 1; cut < head.size(); ++cut) {
         HttpRequest request;
         std::size_t searched = 0;
-        ASSERT_EQ(ParseRequestHead(head.substr(0, cut), request, searched),
-                  HeadResult::Incomplete)
+        ASSERT_EQ(ParseRequestHead(head.substr(0, cut), request, searched), HeadResult::Incomplete)
             << cut;
         std::size_t consumed = 0;
         EXPECT_EQ(ParseRequestHead(head, request, consumed, searched), HeadResult::Complete)
