@@ -15,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "service/http/descriptors.h"
 #include "service/http/server.h"
 #include "service/http/stop_signals.h"
 
@@ -157,6 +158,20 @@ TEST_F(HttpServerTest, AnAddressAtItsCapIsRefusedAndOthersAreNot) {
     Client elsewhere(port, "127.0.0.2");
     EXPECT_TRUE(elsewhere.Served());
     EXPECT_TRUE(one.Served()) << "the address's first connection is kept";
+}
+
+// Which accept errors mean the process or system ran out of descriptors or
+// buffers (accepting waits for a connection to close) and which are one
+// client's (accepting goes on at once).
+TEST(DescriptorsTest, RunningOutIsToldFromAClientsOwnFailure) {
+    using boost::system::error_code;
+    using boost::system::system_category;
+    for (const int out : {EMFILE, ENFILE, ENOBUFS, ENOMEM}) {
+        EXPECT_TRUE(OutOfDescriptors(error_code(out, system_category()))) << out;
+    }
+    for (const int client : {ECONNABORTED, EPROTO, EPERM}) {
+        EXPECT_FALSE(OutOfDescriptors(error_code(client, system_category()))) << client;
+    }
 }
 
 }  // namespace
