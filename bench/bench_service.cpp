@@ -12,6 +12,15 @@
 //       N updates of user0 from a new address each; for each, the time until
 //       the name server on 127.0.0.1:DNS-PORT answers user0.ZONE with it;
 //       prints "median-ms worst-ms"
+//   bench_service dnsdelay LISTEN-PORT DNS-PORT MS
+//       a name server's round trip made longer: relays each datagram on
+//       127.0.0.1:LISTEN-PORT to 127.0.0.1:DNS-PORT and hands its answer back
+//       MS later; runs until killed
+//   bench_service dnsbulk PORT DNS-PORT ZONE N
+//       one update of each of user0..user(N-1) (proving the passwords) and
+//       their publication, then all N at once from new addresses; prints the
+//       time from the first of these until the name server on
+//       127.0.0.1:DNS-PORT answers every userI.ZONE with its new address (ms)
 //   bench_service attack SERVICE-BIN DB PORT SECONDS
 //       starts the service, then 16 normal clients (accounts user0..15) while
 //       slow connections (1,000 from one address and 1,000 from 50 others)
@@ -32,6 +41,7 @@
 #include <ldns/ldns.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -42,9 +52,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -497,6 +511,108 @@ int DnsLatency(int port, int dnsPort, const std::string& zone, int count) {
     return 0;
 }
 
+int DnsDelay(int listenPort, int dnsPort, int delayMs) {
+    const int front = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int back = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in here = Loopback("127.0.0.1", listenPort);
+    const sockaddr_in server = Loopback("127.0.0.1", dnsPort);
+    if (bind(front, reinterpret_cast<const sockaddr*>(&here), sizeof here) != 0 ||
+        connect(back, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0) {
+        std::perror("bench_service dnsdelay");
+        return 1;
+    }
+    struct Due {
+        Clock::time_point at;
+        std::string answer;
+        sockaddr_in to;
+    };
+    std::deque<Due> due;                          // in order of arrival, so in order of time
+    std::map<std::uint16_t, sockaddr_in> askers;  // by message ID
+    char buffer[65536];
+    for (;;) {
+        const int wait =
+            due.empty()
+                ? -1
+                : int(std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            due.front().at - Clock::now())
+                                            .count()));
+        pollfd ready[2] = {{front, POLLIN, 0}, {back, POLLIN, 0}};
+        poll(ready, 2, wait);
+        if (ready[0].revents & POLLIN) {
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t n = recvfrom(front, buffer, sizeof buffer, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+            if (n >= 2) {
+                askers[std::uint16_t((std::uint8_t(buffer[0]) << 8) | std::uint8_t(buffer[1]))] =
+                    from;
+                send(back, buffer, std::size_t(n), 0);
+            }
+        }
+        if (ready[1].revents & POLLIN) {
+            const ssize_t n = recv(back, buffer, sizeof buffer, 0);
+            const auto asker = n >= 2 ? askers.find(std::uint16_t((std::uint8_t(buffer[0]) << 8) |
+                                                                  std::uint8_t(buffer[1])))
+                                      : askers.end();
+            if (asker != askers.end()) {
+                due.push_back({Clock::now() + std::chrono::milliseconds(delayMs),
+                               std::string(buffer, std::size_t(n)), asker->second});
+                askers.erase(asker);
+            }
+        }
+        while (!due.empty() && due.front().at <= Clock::now()) {
+            const Due& d = due.front();
+            sendto(front, d.answer.data(), d.answer.size(), 0,
+                   reinterpret_cast<const sockaddr*>(&d.to), sizeof d.to);
+            due.pop_front();
+        }
+    }
+}
+
+// Waits until each account's name shows the address source(account) gives.
+bool AllInDns(int dnsPort, const std::string& zone, int count,
+              const std::function<std::string(int)>& source) {
+    std::vector<int> missing(static_cast<std::size_t>(count));
+    std::iota(missing.begin(), missing.end(), 0);
+    const auto until = Clock::now() + std::chrono::seconds(30);
+    while (!missing.empty() && Clock::now() < until) {
+        std::erase_if(missing, [&](int a) {
+            return AddressInDns(dnsPort, "user" + std::to_string(a) + "." + zone) == source(a);
+        });
+    }
+    return missing.empty();
+}
+
+int DnsBulk(int port, int dnsPort, const std::string& zone, int count) {
+    const auto update = [port](int a, const std::string& source) {
+        return Updated(Client(source, port).Get(UpdateTarget(a, Password(a))));
+    };
+    const auto first = [](int) { return std::string("127.0.0.1"); };
+    const auto moved = [](int a) {
+        return "127.0." + std::to_string(20 + a / 250) + "." + std::to_string(1 + a % 250);
+    };
+    for (int a = 0; a < count; ++a) {
+        update(a, first(a));
+    }
+    if (!AllInDns(dnsPort, zone, count, first)) {
+        std::fprintf(stderr, "bench_service: the first addresses never all came to DNS\n");
+        return 1;
+    }
+    const auto start = Clock::now();
+    for (int a = 0; a < count; ++a) {
+        if (!update(a, moved(a))) {
+            std::fprintf(stderr, "bench_service: an update was not answered\n");
+            return 1;
+        }
+    }
+    if (!AllInDns(dnsPort, zone, count, moved)) {
+        std::fprintf(stderr, "bench_service: the new addresses never all came to DNS\n");
+        return 1;
+    }
+    std::printf("%.0f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -515,6 +631,12 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 5 && args[0] == "dnslatency") {
         return DnsLatency(std::stoi(args[1]), std::stoi(args[2]), args[3], std::stoi(args[4]));
+    }
+    if (args.size() == 4 && args[0] == "dnsdelay") {
+        return DnsDelay(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
+    }
+    if (args.size() == 5 && args[0] == "dnsbulk") {
+        return DnsBulk(std::stoi(args[1]), std::stoi(args[2]), args[3], std::stoi(args[4]));
     }
     if (args.size() == 5 && args[0] == "flood") {
         return Flood(args[1], args[2], std::stoi(args[3]), std::stoi(args[4]));

@@ -11,6 +11,8 @@ namespace {
 constexpr auto kPoll = std::chrono::milliseconds(500);
 constexpr std::chrono::seconds kFirstRetry(1);
 constexpr std::chrono::seconds kLastRetry(60);
+// Updates sent together; each batch holds one socket.
+constexpr std::size_t kBatch = 64;
 }  // namespace
 
 DnsPublication::DnsPublication(AccountStore& store, DnsTarget target, LineSink log)
@@ -85,7 +87,7 @@ void DnsPublication::CannotRead() {
 }
 
 // A name the name server fails on waits for its own next try, and the others
-// go on meanwhile.
+// go on meanwhile. Claimed names are sent in batches, one round trip each.
 DnsPublication::Outcome DnsPublication::Reconcile() {
     const auto pending = store_.PendingPublications();
     if (!pending) {
@@ -93,76 +95,96 @@ DnsPublication::Outcome DnsPublication::Reconcile() {
         return Outcome::Failed;
     }
     Outcome outcome = Outcome::Done;
-    std::map<std::string, Retry> stillFailing;
+    std::vector<AccountStore::Publication> batch;
+    std::set<std::string> stillPending;
     const Clock::time_point now = Clock::now();
     for (const AccountStore::Publication& p : *pending) {
+        stillPending.insert(p.name);
         const auto retry = retries_.find(p.name);
         if (retry != retries_.end() && now < retry->second.at) {
-            stillFailing.insert(*retry);
             continue;
         }
-        const Outcome one = Publish(p.name);
-        if (one == Outcome::Failed) {
-            return one;
+        // The name's state is read again once claimed: it may have changed, or
+        // been published by another instance, since the list was made.
+        AccountStore::Publication claimed;
+        switch (store_.ClaimPublication(p.name, claimed)) {
+            case AccountStore::Claim::Mine:
+                break;
+            case AccountStore::Claim::NotPending:
+                continue;
+            case AccountStore::Claim::HeldElsewhere:
+                outcome = Outcome::Contended;
+                continue;
+            case AccountStore::Claim::Failed:
+                CannotRead();
+                SendBatch(batch);
+                return Outcome::Failed;
         }
-        if (retries_.contains(p.name)) {
-            stillFailing.insert(*retries_.find(p.name));
+        if (!Publishable(claimed.name)) {
+            store_.ReleasePublication(claimed.name);
+            continue;
         }
-        outcome = std::max(outcome, one);
+        batch.push_back(std::move(claimed));
+        if (batch.size() == kBatch) {
+            SendBatch(batch);
+        }
     }
-    retries_ = std::move(stillFailing);  // names no longer pending are forgotten
+    SendBatch(batch);
+    std::erase_if(retries_, [&](const auto& entry) { return !stillPending.contains(entry.first); });
     return outcome;
 }
 
-// The name's state is read again once claimed: it may have changed, or been
-// published by another instance, since the list was made.
-DnsPublication::Outcome DnsPublication::Publish(const std::string& name) {
-    AccountStore::Publication now;
-    switch (store_.ClaimPublication(name, now)) {
-        case AccountStore::Claim::Mine:
-            break;
-        case AccountStore::Claim::NotPending:
-            return Outcome::Done;
-        case AccountStore::Claim::HeldElsewhere:
-            return Outcome::Contended;
-        case AccountStore::Claim::Failed:
-            CannotRead();
-            return Outcome::Failed;
+// A login that is not a DNS label is never published, and told once.
+bool DnsPublication::Publishable(const std::string& name) {
+    if (PublishableLabel(name)) {
+        return true;
     }
-    const std::string failure = Send(now);
-    store_.ReleasePublication(name);
-    if (failure.empty()) {
-        retries_.erase(name);
-        return Outcome::Done;
+    if (toldUnpublishable_.insert(name).second) {
+        log_(ServiceLine("account \"" + LogSafe(name) +
+                         "\" is not published in DNS: not a name of letters, digits and hyphens"));
     }
-    const auto known = retries_.find(name);
-    const std::chrono::seconds delay =
-        known == retries_.end() ? kFirstRetry : std::min(known->second.delay * 2, kLastRetry);
-    retries_[name] = {Clock::now() + delay, delay};
-    log_(ServiceLine(failure + "; tried again in " + std::to_string(delay.count()) + " s"));
-    return Outcome::Done;
+    return false;
 }
 
-// A login that is not a DNS label is never published, and told once.
-std::string DnsPublication::Send(const AccountStore::Publication& p) {
-    if (!PublishableLabel(p.name)) {
-        if (toldUnpublishable_.insert(p.name).second) {
-            log_(ServiceLine(
-                "account \"" + LogSafe(p.name) +
-                "\" is not published in DNS: not a name of letters, digits and hyphens"));
+void DnsPublication::SendBatch(std::vector<AccountStore::Publication>& batch) {
+    if (batch.empty()) {
+        return;
+    }
+    std::vector<DnsChange> changes;
+    for (const AccountStore::Publication& p : batch) {
+        changes.push_back({p.name, p.address});
+    }
+    const std::vector<std::string> failures = UpdateDnsNames(target_, changes);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const AccountStore::Publication& p = batch[i];
+        const std::string name = DnsName(p.name, target_.zone);
+        const std::string failure =
+            failures[i].empty() ? Published(p) : "DNS update of " + name + " failed: " + failures[i];
+        store_.ReleasePublication(p.name);
+        if (failure.empty()) {
+            retries_.erase(p.name);
+        } else {
+            TryAgainLater(p.name, failure);
         }
-        return "";
     }
+    batch.clear();
+}
+
+std::string DnsPublication::Published(const AccountStore::Publication& p) {
     const std::string name = DnsName(p.name, target_.zone);
-    const std::string failure = UpdateDnsName(target_, p.name, p.address);
-    if (!failure.empty()) {
-        return "DNS update of " + name + " failed: " + failure;
-    }
     log_(ServiceLine("DNS " + name + " " + (p.address.empty() ? "withdrawn" : LogSafe(p.address))));
     if (!store_.MarkPublished(p.name, p.address)) {
         return "DNS publication cannot note " + name + " in the database: " + store_.LastError();
     }
     return "";
+}
+
+void DnsPublication::TryAgainLater(const std::string& name, const std::string& failure) {
+    const auto known = retries_.find(name);
+    const std::chrono::seconds delay =
+        known == retries_.end() ? kFirstRetry : std::min(known->second.delay * 2, kLastRetry);
+    retries_[name] = {Clock::now() + delay, delay};
+    log_(ServiceLine(failure + "; tried again in " + std::to_string(delay.count()) + " s"));
 }
 
 }  // namespace service

@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "service/common/log_line.h"
 #include "service/dns/update_message.h"
@@ -49,9 +50,12 @@ private:
     // Failed when the store could not be read.
     enum class Outcome { Done, Contended, Failed };
     Outcome Reconcile();
-    Outcome Publish(const std::string& name);
-    // Why the name could not be published, in words; empty when it was.
-    std::string Send(const AccountStore::Publication& p);
+    bool Publishable(const std::string& name);
+    // Sends the claimed names' updates together and releases them.
+    void SendBatch(std::vector<AccountStore::Publication>& batch);
+    // Notes a name the server took; why it could not be noted, or empty.
+    std::string Published(const AccountStore::Publication& p);
+    void TryAgainLater(const std::string& name, const std::string& failure);
     void CannotRead();
 
     AccountStore& store_;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -33,6 +34,24 @@ using Packet = std::unique_ptr<ldns_pkt, Freer<ldns_pkt, ldns_pkt_free>>;
 using Buffer = std::unique_ptr<ldns_buffer, Freer<ldns_buffer, ldns_buffer_free>>;
 using RrList = std::unique_ptr<ldns_rr_list, Freer<ldns_rr_list, ldns_rr_list_deep_free>>;
 
+// One update on its way, and once settled, why it failed (empty when the
+// name server took it).
+struct InFlight {
+    Packet update;
+    const ldns_rdf* queryMac = nullptr;
+    bool settled = false;
+    std::string failure;
+};
+
+// An ID no other update in flight has, so that each answer finds its update.
+void GiveOwnId(ldns_pkt* update, const std::vector<InFlight>& others) {
+    while (std::any_of(others.begin(), others.end(), [update](const InFlight& f) {
+        return f.update && ldns_pkt_id(f.update.get()) == ldns_pkt_id(update);
+    })) {
+        ldns_pkt_set_random_id(update);
+    }
+}
+
 // The delete-an-RRset entry of an update: class ANY, TTL 0, no data.
 ldns_rr* DeleteRrset(const std::string& owner, ldns_rr_type type) {
     ldns_rr* rr = ldns_rr_new();
@@ -44,8 +63,10 @@ ldns_rr* DeleteRrset(const std::string& owner, ldns_rr_type type) {
     return rr;
 }
 
-// The update message, signed; null when address is not one.
-Packet SignedUpdate(const DnsTarget& target, const std::string& owner, const std::string& address) {
+// The update message, signed, with an ID no other update in flight has;
+// null when address is not one.
+Packet SignedUpdate(const DnsTarget& target, const std::string& owner, const std::string& address,
+                    const std::vector<InFlight>& others) {
     RrList updates(ldns_rr_list_new());
     ldns_rr_list_push_rr(updates.get(), DeleteRrset(owner, LDNS_RR_TYPE_A));
     ldns_rr_list_push_rr(updates.get(), DeleteRrset(owner, LDNS_RR_TYPE_AAAA));
@@ -62,6 +83,7 @@ Packet SignedUpdate(const DnsTarget& target, const std::string& owner, const std
     Packet update(ldns_update_pkt_new(ldns_dname_new_frm_str(target.zone.c_str()), LDNS_RR_CLASS_IN,
                                       nullptr, updates.get(), nullptr));
     ldns_pkt_set_random_id(update.get());
+    GiveOwnId(update.get(), others);
     const std::string keyName = target.key.name + ".";
     const std::string algorithm = target.key.algorithm + ".";
     if (ldns_pkt_tsig_sign(update.get(), keyName.c_str(), target.key.secret.c_str(), kFudgeSeconds,
@@ -149,75 +171,106 @@ bool ServerAddress(const DnsTarget& target, sockaddr_storage& to, socklen_t& len
     return false;
 }
 
-// Sends the update and waits for the name server's answer. The socket is
-// connected, so only datagrams from the server's address arrive; of those,
-// one with another ID, or not signed by the server, is not its answer, and the
-// wait goes on.
-std::string Exchange(const DnsTarget& target, const ldns_pkt* update, const ldns_buffer* wire,
-                     Packet& answer) {
+// Takes one datagram: the answer of the update in flight whose ID it carries,
+// if signed by the server; anything else is not an answer, and is ignored.
+void TakeAnswer(const DnsTarget& target, const std::vector<uint8_t>& received, std::size_t size,
+                std::vector<InFlight>& flights) {
+    ldns_pkt* parsed = nullptr;
+    if (ldns_wire2pkt(&parsed, received.data(), size) != LDNS_STATUS_OK) {
+        return;
+    }
+    const Packet answer(parsed);
+    for (InFlight& f : flights) {
+        if (!f.settled && ldns_pkt_qr(parsed) && ldns_pkt_id(parsed) == ldns_pkt_id(f.update.get()) &&
+            SignedByTheServer(parsed, received.data(), size, target, f.queryMac)) {
+            f.settled = true;
+            if (ldns_pkt_get_rcode(parsed) != LDNS_RCODE_NOERROR) {
+                f.failure = "the name server refused it (" + Refusal(parsed) + ")";
+            }
+            return;
+        }
+    }
+}
+
+// Sends every update on one socket and waits for their answers. The socket is
+// connected, so only datagrams from the server's address arrive.
+void Exchange(const DnsTarget& target, std::vector<InFlight>& flights) {
+    const std::string server = target.host + " port " + std::to_string(target.port);
+    const auto settleRest = [&flights](const std::string& why) {
+        for (InFlight& f : flights) {
+            if (!f.settled) {
+                f.settled = true;
+                f.failure = why;
+            }
+        }
+    };
     sockaddr_storage to{};
     socklen_t toLength = 0;
     if (!ServerAddress(target, to, toLength)) {
-        return "the name server's address " + target.host + " is not numeric";
+        return settleRest("the name server's address " + target.host + " is not numeric");
     }
-    const std::string server = target.host + " port " + std::to_string(target.port);
     const int fd = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const std::unique_ptr<const int, void (*)(const int*)> closer(&fd, [](const int* f) {
         if (*f >= 0) {
             close(*f);
         }
     });
-    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), toLength) != 0 ||
-        send(fd, ldns_buffer_begin(wire), ldns_buffer_position(wire), 0) < 0) {
-        return "cannot send to " + server + ": " + std::strerror(errno);
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), toLength) != 0) {
+        return settleRest("cannot send to " + server + ": " + std::strerror(errno));
     }
-    const ldns_rdf* queryMac = ldns_rr_rdf(ldns_pkt_tsig(update), 3);
+    for (InFlight& f : flights) {
+        Buffer wire(ldns_buffer_new(LDNS_MAX_PACKETLEN));
+        if (!f.settled && (ldns_pkt2buffer_wire(wire.get(), f.update.get()) != LDNS_STATUS_OK ||
+                           send(fd, ldns_buffer_begin(wire.get()),
+                                ldns_buffer_position(wire.get()), 0) < 0)) {
+            f.settled = true;
+            f.failure = "cannot send to " + server + ": " + std::strerror(errno);
+        }
+    }
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kAnswerWaitSeconds);
     std::vector<uint8_t> received(LDNS_MAX_PACKETLEN);
-    for (;;) {
+    while (std::any_of(flights.begin(), flights.end(), [](const InFlight& f) { return !f.settled; })) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};
         if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0) {
-            return "no answer from " + server + " within " + std::to_string(kAnswerWaitSeconds) +
-                   " s";
+            return settleRest("no answer from " + server + " within " +
+                              std::to_string(kAnswerWaitSeconds) + " s");
         }
         const ssize_t size = recv(fd, received.data(), received.size(), 0);
         if (size < 0) {
-            return "no answer from " + server + ": " + std::strerror(errno) + " (is it listening?)";
+            return settleRest("no answer from " + server + ": " + std::strerror(errno) +
+                              " (is it listening?)");
         }
-        ldns_pkt* parsed = nullptr;
-        if (ldns_wire2pkt(&parsed, received.data(), std::size_t(size)) != LDNS_STATUS_OK) {
-            continue;
-        }
-        answer.reset(parsed);
-        if (ldns_pkt_qr(parsed) && ldns_pkt_id(parsed) == ldns_pkt_id(update) &&
-            SignedByTheServer(parsed, received.data(), std::size_t(size), target, queryMac)) {
-            return "";
-        }
+        TakeAnswer(target, received, std::size_t(size), flights);
     }
 }
 
 }  // namespace
 
-std::string UpdateDnsName(const DnsTarget& target, const std::string& label,
-                          const std::string& address) {
-    const std::string owner = DnsName(label, target.zone);
-    const Packet update = SignedUpdate(target, owner, address);
-    Buffer wire(ldns_buffer_new(LDNS_MAX_PACKETLEN));
-    if (!update || ldns_pkt2buffer_wire(wire.get(), update.get()) != LDNS_STATUS_OK) {
-        return "the update could not be made for " + owner + " " + address;
+std::vector<std::string> UpdateDnsNames(const DnsTarget& target,
+                                        const std::vector<DnsChange>& changes) {
+    std::vector<InFlight> flights;
+    flights.reserve(changes.size());
+    for (const DnsChange& change : changes) {
+        const std::string owner = DnsName(change.label, target.zone);
+        InFlight f;
+        f.update = SignedUpdate(target, owner, change.address, flights);
+        if (f.update) {
+            f.queryMac = ldns_rr_rdf(ldns_pkt_tsig(f.update.get()), 3);
+        } else {
+            f.settled = true;
+            f.failure = "the update could not be made for " + owner + " " + change.address;
+        }
+        flights.push_back(std::move(f));
     }
-    Packet answer;
-    const std::string failure = Exchange(target, update.get(), wire.get(), answer);
-    if (!failure.empty()) {
-        return failure;
+    Exchange(target, flights);
+    std::vector<std::string> failures;
+    for (const InFlight& f : flights) {
+        failures.push_back(f.failure);
     }
-    if (ldns_pkt_get_rcode(answer.get()) != LDNS_RCODE_NOERROR) {
-        return "the name server refused it (" + Refusal(answer.get()) + ")";
-    }
-    return "";
+    return failures;
 }
 
 }  // namespace service

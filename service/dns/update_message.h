@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "service/dns/tsig_key.h"
 
@@ -17,10 +18,17 @@ struct DnsTarget {
     TsigKey key;
 };
 
-// Makes LABEL.ZONE hold exactly address (an A record for IPv4, AAAA for IPv6,
-// TTL 60), or no address record when address is empty, in one update.
-// Returns the empty string on success, else why it failed, in words.
-std::string UpdateDnsName(const DnsTarget& target, const std::string& label,
-                          const std::string& address);
+// What one name is to hold: exactly address (an A record for IPv4, AAAA for
+// IPv6, TTL 60), or no address record when address is empty.
+struct DnsChange {
+    std::string label;
+    std::string address;
+};
+
+// Sends one update per change, all at once, and waits at most 2 s for their
+// answers, so that many names take one round trip. Returns, for each change,
+// the empty string when the name server took it, else why not, in words.
+std::vector<std::string> UpdateDnsNames(const DnsTarget& target,
+                                        const std::vector<DnsChange>& changes);
 
 }  // namespace service
