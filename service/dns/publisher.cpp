@@ -158,8 +158,9 @@ void DnsPublication::SendBatch(std::vector<AccountStore::Publication>& batch) {
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const AccountStore::Publication& p = batch[i];
         const std::string name = DnsName(p.name, target_.zone);
-        const std::string failure =
-            failures[i].empty() ? Published(p) : "DNS update of " + name + " failed: " + failures[i];
+        const std::string failure = failures[i].empty()
+                                        ? Published(p)
+                                        : "DNS update of " + name + " failed: " + failures[i];
         store_.ReleasePublication(p.name);
         if (failure.empty()) {
             retries_.erase(p.name);

@@ -181,7 +181,8 @@ void TakeAnswer(const DnsTarget& target, const std::vector<uint8_t>& received, s
     }
     const Packet answer(parsed);
     for (InFlight& f : flights) {
-        if (!f.settled && ldns_pkt_qr(parsed) && ldns_pkt_id(parsed) == ldns_pkt_id(f.update.get()) &&
+        if (!f.settled && ldns_pkt_qr(parsed) &&
+            ldns_pkt_id(parsed) == ldns_pkt_id(f.update.get()) &&
             SignedByTheServer(parsed, received.data(), size, target, f.queryMac)) {
             f.settled = true;
             if (ldns_pkt_get_rcode(parsed) != LDNS_RCODE_NOERROR) {
@@ -220,9 +221,9 @@ void Exchange(const DnsTarget& target, std::vector<InFlight>& flights) {
     }
     for (InFlight& f : flights) {
         Buffer wire(ldns_buffer_new(LDNS_MAX_PACKETLEN));
-        if (!f.settled && (ldns_pkt2buffer_wire(wire.get(), f.update.get()) != LDNS_STATUS_OK ||
-                           send(fd, ldns_buffer_begin(wire.get()),
-                                ldns_buffer_position(wire.get()), 0) < 0)) {
+        if (!f.settled &&
+            (ldns_pkt2buffer_wire(wire.get(), f.update.get()) != LDNS_STATUS_OK ||
+             send(fd, ldns_buffer_begin(wire.get()), ldns_buffer_position(wire.get()), 0) < 0)) {
             f.settled = true;
             f.failure = "cannot send to " + server + ": " + std::strerror(errno);
         }
@@ -230,7 +231,8 @@ void Exchange(const DnsTarget& target, std::vector<InFlight>& flights) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kAnswerWaitSeconds);
     std::vector<uint8_t> received(LDNS_MAX_PACKETLEN);
-    while (std::any_of(flights.begin(), flights.end(), [](const InFlight& f) { return !f.settled; })) {
+    while (
+        std::any_of(flights.begin(), flights.end(), [](const InFlight& f) { return !f.settled; })) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         pollfd ready{fd, POLLIN, 0};
