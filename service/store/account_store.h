@@ -83,7 +83,7 @@ public:
     // that it has it again, one line each time; a file has nothing to tell.
     virtual void SetNotice(LineSink) {}
 
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
 protected:
     AccountStore() = default;

@@ -32,6 +32,15 @@ const char* kVersion2[] = {
     " WHEN (OLD.published_address != '') EXECUTE FUNCTION note_withdrawal()",
 };
 
+// Version 3: as in the SQLite store, names noted as possibly published.
+const char* kVersion3[] = {
+    "ALTER TABLE accounts ADD COLUMN maybe_published INTEGER NOT NULL DEFAULT 0",
+    "DROP TRIGGER account_removed ON accounts",
+    "CREATE TRIGGER account_removed AFTER DELETE ON accounts FOR EACH ROW"
+    " WHEN (OLD.published_address != '' OR OLD.maybe_published != 0)"
+    " EXECUTE FUNCTION note_withdrawal()",
+};
+
 }  // namespace
 
 bool PostgresStore::Prepare(postgres::Link& link) {
@@ -61,6 +70,9 @@ bool PostgresStore::Prepare(postgres::Link& link) {
     }
     for (const char* step : kVersion2) {
         done = done && (found >= 2 || db_.Exec(link, step));
+    }
+    for (const char* step : kVersion3) {
+        done = done && (found >= 3 || db_.Exec(link, step));
     }
     done = done && db_.Exec(link, "DELETE FROM schema_version") &&
            db_.Exec(link,

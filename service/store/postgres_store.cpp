@@ -36,8 +36,11 @@ const Statement kPendingStatement{"pending", kPending.c_str()};
 const Statement kPendingOfOneStatement{"pending_of_one", kPendingOfOne.c_str()};
 const Statement kClaimStatement{"claim", kClaim.c_str()};
 const Statement kReleaseStatement{"release", kRelease.c_str()};
-const Statement kMarkPublished{"mark_published",
-                               "UPDATE accounts SET published_address = $2 WHERE name = $1"};
+const Statement kMaybePublished{"maybe_published",
+                                "UPDATE accounts SET maybe_published = 1 WHERE name = $1"};
+const Statement kMarkPublished{
+    "mark_published",
+    "UPDATE accounts SET published_address = $2, maybe_published = 0 WHERE name = $1"};
 const Statement kWithdrawn{"withdrawn", "DELETE FROM withdrawals WHERE name = $1"};
 // Moves on whenever any transaction on the server has written.
 const Statement kDataVersion{"data_version",
@@ -152,12 +155,12 @@ AccountStore::Claim PostgresStore::ClaimPublication(const std::string& name, Pub
         return Claim::HeldElsewhere;
     }
     const auto pending = Pending(kPendingOfOneStatement, {name});
-    if (pending && !pending->empty()) {
+    if (pending && !pending->empty() && db_.Run(publisher_, kMaybePublished, {name})) {
         now = pending->front();
         return Claim::Mine;
     }
     db_.Run(publisher_, kReleaseStatement, {name});
-    return pending ? Claim::NotPending : Claim::Failed;
+    return pending && pending->empty() ? Claim::NotPending : Claim::Failed;
 }
 
 void PostgresStore::ReleasePublication(const std::string& name) {

@@ -36,6 +36,17 @@ const char* kVersion2[] = {
     " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END",
 };
 
+// Version 3: a name is noted as possibly published before its update is sent
+// (the answer may be lost after the server applied it), and its removal then
+// leaves a withdrawal too.
+const char* kVersion3[] = {
+    "ALTER TABLE accounts ADD COLUMN maybe_published INTEGER NOT NULL DEFAULT 0",
+    "DROP TRIGGER account_removed",
+    "CREATE TRIGGER account_removed AFTER DELETE ON accounts"
+    " WHEN OLD.published_address != '' OR OLD.maybe_published != 0"
+    " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END",
+};
+
 std::string Text(sqlite3_stmt* st, int column) {
     const unsigned char* text = sqlite3_column_text(st, column);
     return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
@@ -129,6 +140,11 @@ bool SqliteStore::Prepare() {
     bool done = Execute(kSchema, {}) >= 0;
     if (version < 2) {
         for (const char* step : kVersion2) {
+            done = done && Execute(step, {}) >= 0;
+        }
+    }
+    if (version < 3) {
+        for (const char* step : kVersion3) {
             done = done && Execute(step, {}) >= 0;
         }
     }
@@ -287,12 +303,15 @@ SqliteStore::Claim SqliteStore::ClaimPublication(const std::string& name, Public
         return Claim::NotPending;
     }
     now = pending->front();
-    return Claim::Mine;
+    return Execute("UPDATE accounts SET maybe_published = 1 WHERE name = ?1", {name}) >= 0
+               ? Claim::Mine
+               : Claim::Failed;
 }
 
 bool SqliteStore::MarkPublished(const std::string& name, const std::string& address) {
-    return Execute("UPDATE accounts SET published_address = ?2 WHERE name = ?1", {name, address}) >=
-               0 &&
+    return Execute(
+               "UPDATE accounts SET published_address = ?2, maybe_published = 0 WHERE name = ?1",
+               {name, address}) >= 0 &&
            (!address.empty() || Execute("DELETE FROM withdrawals WHERE name = ?1", {name}) >= 0);
 }
 

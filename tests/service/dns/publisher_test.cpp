@@ -146,7 +146,7 @@ TEST_F(PublisherTest, ANameTheServerRefusesHoldsOnlyItself) {
     EXPECT_EQ(guarded.Records("aaa"), "");
 }
 
-// A UDP socket bound to address on a free port (0 when it cannot be made).
+// A UDP socket bound to address on a free port (-1 when it cannot be made).
 int BoundUdp(const char* address, int& port) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in at{};
@@ -161,50 +161,83 @@ int BoundUdp(const char* address, int& port) {
     return fd;
 }
 
-// Between the publisher and the name server, an attacker answers each update
-// first: an unsigned REFUSED with the update's own ID from the server's
-// address, and the same from another local address. Neither is taken for
-// the name server's answer, which comes after them.
-TEST_F(PublisherTest, ForgedAnswersAreNotTakenForTheNameServers) {
-    int relayPort = 0, forgerPort = 0, upstreamPort = 0;
-    const int relay = BoundUdp("127.0.0.1", relayPort);
-    const int forger = BoundUdp("127.0.0.2", forgerPort);
-    const int upstream = BoundUdp("127.0.0.1", upstreamPort);
-    ASSERT_TRUE(relay >= 0 && forger >= 0 && upstream >= 0);
-    sockaddr_in knotAddress{};
-    knotAddress.sin_family = AF_INET;
-    knotAddress.sin_port = htons(static_cast<std::uint16_t>(knot.Port()));
-    inet_pton(AF_INET, "127.0.0.1", &knotAddress.sin_addr);
-    std::atomic<bool> done = false;
-    std::thread attacker([&] {
+// Between the publisher and the name server: hands every update on to the
+// server and its answer back, except that an attacker may answer each update
+// first (an unsigned REFUSED with the update's own ID, from the relay's own
+// address and from another), and the first answers may be lost.
+class NameServerRelay {
+public:
+    NameServerRelay(int serverPort, bool forge, int answersLost)
+        : forge_(forge), answersLost_(answersLost) {
+        relay_ = BoundUdp("127.0.0.1", port_);
+        int unused = 0;
+        forger_ = BoundUdp("127.0.0.2", unused);
+        upstream_ = BoundUdp("127.0.0.1", unused);
+        server_.sin_family = AF_INET;
+        server_.sin_port = htons(static_cast<std::uint16_t>(serverPort));
+        inet_pton(AF_INET, "127.0.0.1", &server_.sin_addr);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~NameServerRelay() {
+        done_ = true;
+        thread_.join();
+        for (const int fd : {relay_, forger_, upstream_}) {
+            close(fd);
+        }
+    }
+    bool Works() const { return relay_ >= 0 && forger_ >= 0 && upstream_ >= 0; }
+    int Port() const { return port_; }
+
+private:
+    void Run() {
         unsigned char message[65536];
-        while (!done) {
-            pollfd ready{relay, POLLIN, 0};
+        while (!done_) {
+            pollfd ready{relay_, POLLIN, 0};
             sockaddr_in publisher{};
             socklen_t length = sizeof publisher;
             if (poll(&ready, 1, 50) <= 0) {
                 continue;
             }
-            const ssize_t size = recvfrom(relay, message, sizeof message, 0,
+            const ssize_t size = recvfrom(relay_, message, sizeof message, 0,
                                           reinterpret_cast<sockaddr*>(&publisher), &length);
             if (size < 12) {
                 continue;
             }
-            // The update's ID, QR set, opcode UPDATE, REFUSED, no records.
-            unsigned char forged[12] = {message[0], message[1], 0x80 | (5 << 3), 5};
             const auto* to = reinterpret_cast<const sockaddr*>(&publisher);
-            sendto(forger, forged, sizeof forged, 0, to, length);
-            sendto(relay, forged, sizeof forged, 0, to, length);
-            sendto(upstream, message, std::size_t(size), 0,
-                   reinterpret_cast<const sockaddr*>(&knotAddress), sizeof knotAddress);
-            pollfd answer{upstream, POLLIN, 0};
+            if (forge_) {
+                // The update's ID, QR set, opcode UPDATE, REFUSED, no records.
+                const unsigned char forged[12] = {message[0], message[1], 0x80 | (5 << 3), 5};
+                sendto(forger_, forged, sizeof forged, 0, to, length);
+                sendto(relay_, forged, sizeof forged, 0, to, length);
+            }
+            sendto(upstream_, message, std::size_t(size), 0,
+                   reinterpret_cast<const sockaddr*>(&server_), sizeof server_);
+            pollfd answer{upstream_, POLLIN, 0};
             if (poll(&answer, 1, 2000) > 0) {
-                const ssize_t got = recv(upstream, message, sizeof message, 0);
-                sendto(relay, message, std::size_t(std::max<ssize_t>(got, 0)), 0, to, length);
+                const ssize_t got = recv(upstream_, message, sizeof message, 0);
+                if (answersLost_ > 0) {
+                    --answersLost_;
+                } else {
+                    sendto(relay_, message, std::size_t(std::max<ssize_t>(got, 0)), 0, to, length);
+                }
             }
         }
-    });
-    target.port = relayPort;
+    }
+
+    const bool forge_;
+    int answersLost_;
+    int relay_ = -1, forger_ = -1, upstream_ = -1, port_ = 0;
+    sockaddr_in server_{};
+    std::atomic<bool> done_ = false;
+    std::thread thread_;
+};
+
+// Neither forged refusal is taken for the name server's answer, which comes
+// after them.
+TEST_F(PublisherTest, ForgedAnswersAreNotTakenForTheNameServers) {
+    NameServerRelay relay(knot.Port(), true, 0);
+    ASSERT_TRUE(relay.Works());
+    target.port = relay.Port();
     ASSERT_TRUE(store->Add("joe", "hash"));
     Record("joe", "192.0.2.30");
     {
@@ -212,12 +245,25 @@ TEST_F(PublisherTest, ForgedAnswersAreNotTakenForTheNameServers) {
         EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.30", 10)) << Log();
         EXPECT_TRUE(StoreSays("joe", "192.0.2.30"));
     }
-    done = true;
-    attacker.join();
-    for (const int fd : {relay, forger, upstream}) {
-        close(fd);
-    }
     EXPECT_EQ(Log().find("refused"), std::string::npos) << Log();
+}
+
+// The name server applies an update whose answer is lost, and the account is
+// removed before any answer came: its name is withdrawn all the same, also by
+// a publisher started afterwards.
+TEST_F(PublisherTest, ANameRemovedAfterAnAnswerWasLostIsWithdrawn) {
+    NameServerRelay relay(knot.Port(), false, 1);
+    ASSERT_TRUE(relay.Works());
+    target.port = relay.Port();
+    ASSERT_TRUE(store->Add("joe", "hash"));
+    Record("joe", "192.0.2.40");
+    {
+        DnsPublication publication(*store, target, sink);
+        ASSERT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.40", 10)) << Log();
+        ASSERT_TRUE(store->Remove("joe"));
+    }
+    DnsPublication again(*store, target, sink);
+    EXPECT_TRUE(knot.WaitFor("joe", "", 10)) << Log();
 }
 
 }  // namespace
