@@ -46,7 +46,8 @@ std::string Unfit(const struct stat& st) {
 
 std::optional<std::string> ReadPrivateFile(const std::string& path, const std::string& what,
                                            std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Not blocking: a FIFO put in its place must not hold the start.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         error = "cannot read " + what + " " + path + ": " + std::strerror(errno);
         return std::nullopt;

@@ -63,6 +63,9 @@ TEST_F(TsigKeyTest, AFileOthersMayReadOrWithoutAUsableKeyIsRefusedInWords) {
     }
     EXPECT_FALSE(ReadTsigKey(dir.File("absent"), key, error));
     EXPECT_NE(error.find("cannot read the key file"), std::string::npos) << error;
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadTsigKey(dir.File("fifo"), key, error)) << "a FIFO is refused, not waited on";
+    EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
 }
 
 // Comments are skipped as name servers skip them, outside quotes only: a key
