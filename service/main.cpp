@@ -1,14 +1,17 @@
 // kestrome-service: the reference update service for Kestrome.
 //
-//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI | --db-file FILE] [--trust-proxy
-//   ADDR]...
+//   kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI | --db-file FILE]
+//                          [--trust-proxy ADDR]...
 //                          [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]
-//   kestrome-service [--db FILE|URI] [--hash-strength minimum] user add|passwd NAME
-//   kestrome-service [--db FILE|URI] user ban|unban|remove NAME
-//   kestrome-service [--db FILE|URI] user list
+//                          [--dns-reserve LABEL]...
+//   kestrome-service [--db ...] [--hash-strength minimum] [--dns-reserve LABEL]...
+//                    user add|passwd NAME
+//   kestrome-service [--db ...] user ban|unban|remove NAME
+//   kestrome-service [--db ...] user list
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,8 +31,9 @@ constexpr const char* kUsage =
     "usage: kestrome-service serve [--listen ADDR:PORT] [--db FILE|URI | --db-file FILE]\n"
     "                              [--trust-proxy ADDR]...\n"
     "                              [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]\n"
-    "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum] user add|passwd "
-    "NAME\n"
+    "                              [--dns-reserve LABEL]...\n"
+    "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum]\n"
+    "                        [--dns-reserve LABEL]... user add|passwd NAME\n"
     "       kestrome-service [--db FILE|URI] user ban|unban|remove NAME\n"
     "       kestrome-service [--db FILE|URI] user list\n";
 
@@ -42,6 +46,7 @@ struct Options {
     std::vector<std::string> words;  // the command and its arguments
     std::string dnsServer, dnsZone, dnsKey;
     std::vector<std::string> trustedProxies;
+    std::set<std::string> reserved;  // labels of the zone's own, in lower case
 };
 
 // Reads the options wherever they stand; false on a bad one.
@@ -70,6 +75,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.dnsServer = argv[++i];
         } else if (arg == "--dns-zone" && hasValue) {
             o.dnsZone = argv[++i];
+        } else if (arg == "--dns-reserve" && hasValue) {
+            o.reserved.insert(service::AsciiLower(argv[++i]));
         } else if (arg == "--dns-key" && hasValue) {
             o.dnsKey = argv[++i];
         } else if (arg == "--hash-strength" && hasValue) {
@@ -111,6 +118,7 @@ bool DnsOptions(const Options& o, std::optional<service::DnsTarget>& target) {
         std::cerr << service::ServiceLine(error);
         return false;
     }
+    t.reserved = o.reserved;
     t.host = server.host;
     t.port = server.port;
     target = std::move(t);
@@ -182,5 +190,5 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
     return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,
-                                   std::cout, std::cerr);
+                                   std::cout, std::cerr, options.reserved);
 }

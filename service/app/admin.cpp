@@ -9,6 +9,7 @@
 #include "service/app/update_decision.h"
 #include "service/common/log_line.h"
 #include "service/common/utc_time.h"
+#include "service/dns/names.h"
 
 namespace service {
 
@@ -67,11 +68,28 @@ bool ValidName(const std::string& name) {
     return true;
 }
 
+// Why name may not be added; empty when it may.
+std::string NameTaken(const std::string& name, AccountStore& store,
+                      const std::set<std::string>& reserved) {
+    if (ReservedLabel(name, reserved)) {
+        return "\"" + name + "\" is one of the zone's own names (see --dns-reserve)";
+    }
+    for (const Account& a : store.List()) {
+        if (AsciiLower(a.name) == AsciiLower(name)) {
+            return a.name == name
+                       ? "user \"" + name + "\" already exists"
+                       : "user \"" + a.name + "\" exists; names must differ in more than " +
+                             "case, as DNS names do";
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
                    const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, const std::set<std::string>& reserved) {
     if (args.size() == 1 && args[0] == "list") {
         return ListUsers(store, out);
     }
@@ -106,8 +124,8 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
                 << std::flush;
             return kUsage;
         }
-        if (store.Find(name)) {
-            err << ServiceLine("user \"" + name + "\" already exists") << std::flush;
+        if (const std::string taken = NameTaken(name, store, reserved); !taken.empty()) {
+            err << ServiceLine(taken) << std::flush;
             return kRefused;
         }
         auto hash = NewPasswordHash(readPassword, strength, err);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <iosfwd>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,12 @@ using PasswordReader = std::function<std::optional<std::string>()>;
 
 // Runs "user SUBCOMMAND [NAME]" (args start after "user"). Returns the exit
 // status: 0 done, 1 refused (unknown user, duplicate, bad password), 2 usage.
+// A new name may not be one of the zone's own (reserved: those an operator
+// added to the usual ones), nor an existing name in another case, since DNS
+// names ignore case.
 int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
                    const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
-                   std::ostream& err);
+                   std::ostream& err, const std::set<std::string>& reserved = {});
 
 // The terminal-aware reader used by the program.
 std::optional<std::string> ReadPasswordFromStdin();

@@ -37,6 +37,14 @@ bool PublishableLabel(const std::string& login) {
                        [](unsigned char c) { return (c < 0x80 && std::isalnum(c)) || c == '-'; });
 }
 
+bool ReservedLabel(const std::string& login, const std::set<std::string>& reserved) {
+    static const std::set<std::string> kZonesOwn = {
+        "ns",   "ns1", "ns2", "www",       "mail", "mx",          "smtp",
+        "imap", "pop", "ftp", "localhost", "wpad", "autodiscover"};
+    const std::string label = AsciiLower(login);
+    return kZonesOwn.contains(label) || reserved.contains(label);
+}
+
 std::string DnsName(const std::string& label, const std::string& zone) {
     return AsciiLower(label) + "." + zone;
 }

@@ -1,6 +1,7 @@
 // Which names the service may publish, and how they are written in DNS.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace service {
@@ -15,6 +16,12 @@ std::string ZoneName(const std::string& text);
 // Whether login can be published as it is: a DNS label of letters, digits
 // and hyphens, 1 to 63 characters, no hyphen first or last.
 bool PublishableLabel(const std::string& login);
+
+// Whether login, regardless of case, is one of the zone's own names that no
+// account may take: those of the manual's list (ns, ns1, ns2, www, mail, mx,
+// smtp, imap, pop, ftp, localhost, wpad, autodiscover) or one an operator
+// reserved (given in lower case).
+bool ReservedLabel(const std::string& login, const std::set<std::string>& reserved);
 
 // The name an account's address is published under: label in lower case,
 // then zone (as ZoneName gives it).

@@ -134,14 +134,17 @@ DnsPublication::Outcome DnsPublication::Reconcile() {
     return outcome;
 }
 
-// A login that is not a DNS label is never published, and told once.
+// A login that is not a DNS label, or that is one of the zone's own names,
+// is never published, and told once.
 bool DnsPublication::Publishable(const std::string& name) {
-    if (PublishableLabel(name)) {
+    const bool label = PublishableLabel(name);
+    if (label && !ReservedLabel(name, target_.reserved)) {
         return true;
     }
     if (toldUnpublishable_.insert(name).second) {
-        log_(ServiceLine("account \"" + LogSafe(name) +
-                         "\" is not published in DNS: not a name of letters, digits and hyphens"));
+        log_(ServiceLine("account \"" + LogSafe(name) + "\" is not published in DNS: " +
+                         (label ? "the name is one of the zone's own"
+                                : "not a name of letters, digits and hyphens")));
     }
     return false;
 }

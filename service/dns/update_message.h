@@ -4,6 +4,7 @@
 // checked by ldns.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct DnsTarget {
     int port = 53;
     std::string zone;  // as ZoneName gives it
     TsigKey key;
+    std::set<std::string> reserved;  // labels of the zone's own besides the usual ones
 };
 
 // What one name is to hold: exactly address (an A record for IPv4, AAAA for

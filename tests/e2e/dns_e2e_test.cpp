@@ -178,6 +178,28 @@ TEST_F(DnsTest, APostgresqlDatabasePublishesIPv6AndIPv4Alike) {
     EXPECT_NE(RunServiceCommand(uri, "user list").output.find("joe"), std::string::npos);
 }
 
+// No account can take another's DNS name or one of the zone's own: a login
+// that differs from another only in case, one of the usual names of a zone,
+// and one the operator reserved are refused.
+TEST_F(DnsTest, NamesThatDnsWouldMergeOrTheZoneOwnsAreRefused) {
+    const auto add = [&](const std::string& options, const std::string& name) {
+        return RunServiceCommand(db, options + " --hash-strength minimum user add " + name, "pw\n");
+    };
+    const CommandResult twin = add("", "JOE");
+    EXPECT_EQ(twin.status, 1);
+    EXPECT_NE(twin.output.find("user \"joe\" exists; names must differ in more than case"),
+              std::string::npos)
+        << twin.output;
+    for (const char* own : {"www", "Ns", "mail"}) {
+        const CommandResult r = add("", own);
+        EXPECT_EQ(r.status, 1) << own;
+        EXPECT_NE(r.output.find("one of the zone's own names"), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(add("--dns-reserve VPN", "vpn").status, 1);
+    EXPECT_EQ(add("", "vpn").status, 0) << "reserved only where the operator says so";
+    EXPECT_EQ(User("list").find("JOE"), std::string::npos) << User("list");
+}
+
 // Wrong DNS options stop serve at start with one line and status 2.
 TEST_F(DnsTest, WrongDnsOptionsStopTheServiceAtStart) {
     const std::string key = knot.KeyFile();

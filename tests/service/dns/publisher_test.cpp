@@ -113,6 +113,25 @@ TEST_F(PublisherTest, ALoginThatIsNoLabelIsToldOnceAndHoldsNothingBack) {
         << log;
 }
 
+// Accounts that hold one of the zone's own names (from before such names
+// were refused, or reserved since) are never published, and told once.
+TEST_F(PublisherTest, TheZonesOwnNamesAreNeverPublished) {
+    target.reserved = {"vpn"};
+    for (const char* name : {"ns", "www", "VPN", "ann"}) {
+        ASSERT_TRUE(store->Add(name, "hash"));
+        Record(name, "192.0.2.50");
+    }
+    DnsPublication publication(*store, target, sink);
+    EXPECT_TRUE(knot.WaitFor("ann", "A 60 192.0.2.50", 10)) << Log();
+    EXPECT_EQ(knot.Records("ns"), "A 300 127.0.0.1") << "the zone's name server kept";
+    EXPECT_EQ(knot.Records("www"), "");
+    EXPECT_EQ(knot.Records("vpn"), "");
+    EXPECT_NE(
+        Log().find("account \"VPN\" is not published in DNS: the name is one of the zone's own"),
+        std::string::npos)
+        << Log();
+}
+
 // The name server refuses one name (its rules protect it); every other name is
 // published at once, the refused one is tried again after 1 s, then 2 s, and
 // the log says which name and why.
