@@ -51,7 +51,9 @@ int ListUsers(AccountStore& store, std::ostream& out) {
     for (const Account& a : store.List()) {
         out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(40)
             << dash(a.lastAddress) << std::setw(25) << FormatTime(a.lastUpdate)
-            << dash(a.publishedAddress) << std::endl;
+            << (a.olderTwin.empty() ? dash(a.publishedAddress)
+                                    : "never: \"" + a.olderTwin + "\" has the DNS name")
+            << std::endl;
     }
     return kOk;
 }

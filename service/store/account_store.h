@@ -21,6 +21,10 @@ struct Account {
     std::string lastAddress;       // empty until the first update
     std::int64_t lastUpdate = 0;   // seconds since the epoch, UTC; 0 until then
     std::string publishedAddress;  // last confirmed published in DNS; empty for none
+    // The older account whose DNS name this one's is too, regardless of case
+    // (such names are refused now); empty when none. This one is never
+    // published.
+    std::string olderTwin;
 };
 
 class AccountStore {

@@ -4,6 +4,7 @@
 #include <libpq-fe.h>
 
 #include "service/store/postgres_store.h"
+#include "service/store/shared_sql.h"
 
 namespace service {
 
@@ -35,6 +36,7 @@ const char* kVersion2[] = {
 // Version 3: as in the SQLite store, names noted as possibly published.
 const char* kVersion3[] = {
     "ALTER TABLE accounts ADD COLUMN maybe_published INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE accounts ADD COLUMN created BIGSERIAL",
     "DROP TRIGGER account_removed ON accounts",
     "CREATE TRIGGER account_removed AFTER DELETE ON accounts FOR EACH ROW"
     " WHEN (OLD.published_address != '' OR OLD.maybe_published != 0)"
@@ -72,6 +74,9 @@ bool PostgresStore::Prepare(postgres::Link& link) {
         done = done && (found >= 2 || db_.Exec(link, step));
     }
     for (const char* step : kVersion3) {
+        done = done && (found >= 3 || db_.Exec(link, step));
+    }
+    for (const char* step : sql::kTwinsToTheOldest) {
         done = done && (found >= 3 || db_.Exec(link, step));
     }
     done = done && db_.Exec(link, "DELETE FROM schema_version") &&

@@ -76,7 +76,7 @@ std::vector<Account> PostgresStore::Accounts(const Statement& st,
     for (int i = 0; i < postgres::RowCount(done); ++i) {
         PGresult* r = done.result.get();
         rows.push_back({Field(r, i, 0), Field(r, i, 1), Field(r, i, 2) == "t", Field(r, i, 3),
-                        std::stoll(Field(r, i, 4)), Field(r, i, 5)});
+                        std::stoll(Field(r, i, 4)), Field(r, i, 5), Field(r, i, 6)});
     }
     // A name that cannot be stored in the database's encoding is no account's.
     if (!ok && done.sqlState.starts_with("22")) {

@@ -41,6 +41,8 @@ const char* kVersion2[] = {
 // leaves a withdrawal too.
 const char* kVersion3[] = {
     "ALTER TABLE accounts ADD COLUMN maybe_published INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE accounts ADD COLUMN created INTEGER NOT NULL DEFAULT 0",
+    "UPDATE accounts SET created = rowid",
     "DROP TRIGGER account_removed",
     "CREATE TRIGGER account_removed AFTER DELETE ON accounts"
     " WHEN OLD.published_address != '' OR OLD.maybe_published != 0"
@@ -147,6 +149,9 @@ bool SqliteStore::Prepare() {
         for (const char* step : kVersion3) {
             done = done && Execute(step, {}) >= 0;
         }
+        for (const char* step : sql::kTwinsToTheOldest) {
+            done = done && Execute(step, {}) >= 0;
+        }
     }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
     if (!done) {
@@ -223,7 +228,7 @@ int SqliteStore::Execute(Link& link, const std::string& sql, const std::vector<s
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         if (rows != nullptr) {
             rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
-                             sqlite3_column_int64(st, 4), Text(st, 5)});
+                             sqlite3_column_int64(st, 4), Text(st, 5), Text(st, 6)});
         }
     }
     link.Note(rc);
@@ -246,8 +251,10 @@ std::vector<Account> SqliteStore::List() {
 }
 
 bool SqliteStore::Add(const std::string& name, const std::string& passwordHash) {
-    return Execute("INSERT INTO accounts(name, password_hash) VALUES(?1, ?2)",
-                   {name, passwordHash}) > 0;
+    return Execute(
+               "INSERT INTO accounts(name, password_hash, created)"
+               " VALUES(?1, ?2, (SELECT COALESCE(MAX(created), 0) + 1 FROM accounts))",
+               {name, passwordHash}) > 0;
 }
 
 bool SqliteStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {

@@ -87,6 +87,13 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
         << refused.output;
     EXPECT_EQ((shown + refused.output).find(PostgresServer::kPassword), std::string::npos);
     EXPECT_EQ(refused.output.find("Wrong-Guess-7"), std::string::npos);
+
+    // A twin that a program other than the service put in: listed, and never
+    // given the DNS name.
+    EXPECT_EQ(run("add JOE", "pw\n").status, 1) << "refused regardless of case";
+    pg.Query("INSERT INTO accounts(name, password_hash) VALUES ('JOE', 'x')");
+    const std::string twins = run("list").output;
+    EXPECT_NE(twins.find("never: \"joe\" has the DNS name"), std::string::npos) << twins;
 }
 
 // A password given in --db is wiped from the command line that other local

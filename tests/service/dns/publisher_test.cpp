@@ -113,6 +113,23 @@ TEST_F(PublisherTest, ALoginThatIsNoLabelIsToldOnceAndHoldsNothingBack) {
         << log;
 }
 
+// Of two accounts whose names differ only in case, only the older is
+// published; the younger can neither overwrite nor withdraw its name.
+TEST_F(PublisherTest, OnlyTheOlderOfTwoCaseTwinsHasTheName) {
+    ASSERT_TRUE(store->Add("alice", "hash"));
+    Record("alice", "192.0.2.60");
+    ASSERT_TRUE(store->Add("Alice", "hash"));
+    Record("Alice", "192.0.2.61");
+    DnsPublication publication(*store, target, sink);
+    EXPECT_TRUE(knot.WaitFor("alice", "A 60 192.0.2.60", 10)) << Log();
+    ASSERT_TRUE(store->Remove("Alice"));
+    Record("alice", "192.0.2.62");
+    publication.Nudge();
+    EXPECT_TRUE(knot.WaitFor("alice", "A 60 192.0.2.62", 10)) << Log();
+    EXPECT_EQ(Log().find("192.0.2.61"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("withdrawn"), std::string::npos) << Log();
+}
+
 // Accounts that hold one of the zone's own names (from before such names
 // were refused, or reserved since) are never published, and told once.
 TEST_F(PublisherTest, TheZonesOwnNamesAreNeverPublished) {

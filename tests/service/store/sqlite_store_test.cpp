@@ -80,6 +80,50 @@ TEST_F(SqliteStoreTest, AFirstVersionDatabaseIsMigrated) {
     sqlite3_close(db);
 }
 
+// A version-2 database, as the service made it before names were compared
+// regardless of case, holding "alice" and, added later, "Alice", which
+// overwrote alice's record: both are kept and listed, the name goes back to
+// alice (sent again), and Alice is never published nor withdrawn.
+TEST_F(SqliteStoreTest, TwinsOfAnOlderDatabaseLeaveTheNameToTheOlder) {
+    const std::string old = dir.File("v2.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(old.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "PRAGMA journal_mode=WAL;"
+                     "CREATE TABLE accounts (name TEXT PRIMARY KEY NOT NULL,"
+                     " password_hash TEXT NOT NULL, banned INTEGER NOT NULL DEFAULT 0,"
+                     " last_address TEXT NOT NULL DEFAULT '',"
+                     " last_update INTEGER NOT NULL DEFAULT 0,"
+                     " published_address TEXT NOT NULL DEFAULT '');"
+                     "CREATE TABLE withdrawals (name TEXT PRIMARY KEY NOT NULL);"
+                     "CREATE TRIGGER account_removed AFTER DELETE ON accounts"
+                     " WHEN OLD.published_address != ''"
+                     " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END;"
+                     "INSERT INTO accounts VALUES ('alice', 'h', 0, '192.0.2.1', 1, '192.0.2.1');"
+                     "INSERT INTO accounts VALUES ('Alice', 'h', 0, '192.0.2.2', 2, '192.0.2.2');"
+                     "PRAGMA user_version=2;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(db);
+    auto migrated = OpenAccountStore(old, error);
+    ASSERT_NE(migrated, nullptr) << error;
+    const std::vector<Account> all = migrated->List();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(migrated->Find("Alice")->olderTwin, "alice");
+    EXPECT_EQ(migrated->Find("alice")->olderTwin, "");
+    const auto pending = migrated->PendingPublications();
+    ASSERT_TRUE(pending.has_value());
+    ASSERT_EQ(pending->size(), 1u);
+    EXPECT_EQ(pending->front().name, "alice");
+    EXPECT_EQ(pending->front().address, "192.0.2.1") << "sent again over what Alice put there";
+    ASSERT_TRUE(migrated->MarkPublished("alice", "192.0.2.1"));
+    ASSERT_TRUE(migrated->Remove("Alice"));
+    EXPECT_TRUE(migrated->PendingPublications()->empty()) << "removing Alice withdraws nothing";
+    ASSERT_TRUE(migrated->Remove("alice"));
+    ASSERT_EQ(migrated->PendingPublications()->size(), 1u) << "removing alice withdraws the name";
+}
+
 TEST_F(SqliteStoreTest, NotADatabaseIsRefusedClearly) {
     testsupport::WriteFile(dir.File("junk.db"), std::string(4096, 'x'));
     EXPECT_EQ(OpenAccountStore(dir.File("junk.db"), error), nullptr);
