@@ -36,7 +36,8 @@ public:
     enum class Presence { Found, Absent, Unknown };
     virtual Presence Look(const std::string& name, Account& out) = 0;
     virtual std::vector<Account> List() = 0;
-    // False when the name is taken.
+    // False when the name is taken, also in another case: DNS names ignore
+    // case, so two such accounts would share one.
     virtual bool Add(const std::string& name, const std::string& passwordHash) = 0;
     // Each is false when there is no such account.
     virtual bool SetPasswordHash(const std::string& name, const std::string& passwordHash) = 0;

@@ -25,7 +25,9 @@ const std::string kRelease =
 
 const Statement kLookStatement{"look", kLook.c_str()};
 const Statement kListStatement{"list", kList.c_str()};
-const Statement kAdd{"add", "INSERT INTO accounts(name, password_hash) VALUES ($1, $2)"};
+const Statement kAdd{"add",
+                     "INSERT INTO accounts(name, password_hash) SELECT $1::text, $2::text"
+                     " WHERE NOT EXISTS (SELECT 1 FROM accounts WHERE lower(name) = lower($1))"};
 const Statement kSetHash{"set_hash", "UPDATE accounts SET password_hash = $2 WHERE name = $1"};
 const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE name = $1"};
 const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};

@@ -253,7 +253,8 @@ std::vector<Account> SqliteStore::List() {
 bool SqliteStore::Add(const std::string& name, const std::string& passwordHash) {
     return Execute(
                "INSERT INTO accounts(name, password_hash, created)"
-               " VALUES(?1, ?2, (SELECT COALESCE(MAX(created), 0) + 1 FROM accounts))",
+               " SELECT ?1, ?2, (SELECT COALESCE(MAX(created), 0) + 1 FROM accounts)"
+               " WHERE NOT EXISTS (SELECT 1 FROM accounts WHERE lower(name) = lower(?1))",
                {name, passwordHash}) > 0;
 }
 

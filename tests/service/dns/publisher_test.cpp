@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -113,12 +114,22 @@ TEST_F(PublisherTest, ALoginThatIsNoLabelIsToldOnceAndHoldsNothingBack) {
         << log;
 }
 
-// Of two accounts whose names differ only in case, only the older is
-// published; the younger can neither overwrite nor withdraw its name.
+// Of two accounts whose names differ only in case (the store refuses the
+// second, so another program put it in), only the older is published; the
+// younger can neither overwrite nor withdraw its name.
 TEST_F(PublisherTest, OnlyTheOlderOfTwoCaseTwinsHasTheName) {
     ASSERT_TRUE(store->Add("alice", "hash"));
     Record("alice", "192.0.2.60");
-    ASSERT_TRUE(store->Add("Alice", "hash"));
+    EXPECT_FALSE(store->Add("Alice", "hash")) << "refused regardless of case";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.File("accounts.db").c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "INSERT INTO accounts(name, password_hash, created)"
+                           " VALUES ('Alice', 'hash', 99)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
     Record("Alice", "192.0.2.61");
     DnsPublication publication(*store, target, sink);
     EXPECT_TRUE(knot.WaitFor("alice", "A 60 192.0.2.60", 10)) << Log();

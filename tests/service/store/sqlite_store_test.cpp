@@ -32,6 +32,9 @@ TEST_F(SqliteStoreTest, DatabaseIsPrivateAndVersioned) {
     store = OpenAccountStore(path, error);
     ASSERT_NE(store, nullptr);
     EXPECT_TRUE(store->Find("joe").has_value()) << "accounts survive a reopen";
+    EXPECT_FALSE(store->Add("JOE", "hash")) << "one account per DNS name, whatever the case";
+    EXPECT_FALSE(store->Add("joe", "hash"));
+    EXPECT_TRUE(store->Add("joe2", "hash"));
 }
 
 // A database of the first version (before DNS publication) opens with its
