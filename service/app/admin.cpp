@@ -48,11 +48,14 @@ int ListUsers(AccountStore& store, std::ostream& out) {
         << "LAST ADDRESS" << std::setw(25) << "LAST UPDATE"
         << "PUBLISHED IN DNS" << std::endl;
     const auto dash = [](const std::string& text) { return text.empty() ? "-" : text; };
+    const auto published = [&dash](const Account& a) {
+        return a.zonesOwn            ? "never: the zone holds the name"
+               : a.olderTwin.empty() ? dash(a.publishedAddress)
+                                     : "never: \"" + a.olderTwin + "\" has the DNS name";
+    };
     for (const Account& a : store.List()) {
         out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(40)
-            << dash(a.lastAddress) << std::setw(25) << FormatTime(a.lastUpdate)
-            << (a.olderTwin.empty() ? dash(a.publishedAddress)
-                                    : "never: \"" + a.olderTwin + "\" has the DNS name")
+            << dash(a.lastAddress) << std::setw(25) << FormatTime(a.lastUpdate) << published(a)
             << std::endl;
     }
     return kOk;
@@ -135,6 +138,11 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
             return kRefused;
         }
         if (!store.Add(name, *hash)) {
+            if (store.LastTrouble() == AccountStore::Trouble::None) {
+                err << ServiceLine("\"" + name + "\" is a name the zone already holds")
+                    << std::flush;
+                return kRefused;
+            }
             return notChanged();
         }
         out << "user \"" << name << "\" added" << std::endl;

@@ -1,5 +1,7 @@
 #include "service/dns/names.h"
 
+#include <idn2.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -31,8 +33,26 @@ std::string ZoneName(const std::string& text) {
     return AsciiLower(name) + ".";
 }
 
+bool IdnaLabelDecodes(const std::string& label) {
+    // Published in lower case, as it is decoded here.
+    const std::string lower = AsciiLower(label);
+    if (!lower.starts_with("xn--")) {
+        return true;
+    }
+    char* unicode = nullptr;
+    uint8_t* back = nullptr;
+    const bool same =
+        idn2_to_unicode_8z8z(lower.c_str(), &unicode, 0) == IDN2_OK &&
+        idn2_lookup_u8(reinterpret_cast<const uint8_t*>(unicode), &back, IDN2_NO_TR46) == IDN2_OK &&
+        reinterpret_cast<const char*>(back) == lower;
+    idn2_free(unicode);
+    idn2_free(back);
+    return same;
+}
+
 bool PublishableLabel(const std::string& login) {
-    return !login.empty() && login.size() <= 63 && login.front() != '-' && login.back() != '-' &&
+    return IdnaLabelDecodes(login) && !login.empty() && login.size() <= 63 &&
+           login.front() != '-' && login.back() != '-' &&
            std::all_of(login.begin(), login.end(),
                        [](unsigned char c) { return (c < 0x80 && std::isalnum(c)) || c == '-'; });
 }

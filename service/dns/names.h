@@ -13,8 +13,14 @@ std::string AsciiLower(std::string text);
 // valid domain name.
 std::string ZoneName(const std::string& text);
 
+// Whether label, when it is an internationalized name's ASCII form (xn--),
+// decodes to a valid name (IDNA2008) that encodes back to it; true for any
+// other label.
+bool IdnaLabelDecodes(const std::string& label);
+
 // Whether login can be published as it is: a DNS label of letters, digits
-// and hyphens, 1 to 63 characters, no hyphen first or last.
+// and hyphens, 1 to 63 characters, no hyphen first or last, and, when it
+// begins with xn--, one that IdnaLabelDecodes.
 bool PublishableLabel(const std::string& login);
 
 // Whether login, regardless of case, is one of the zone's own names that no

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "service/dns/names.h"
+#include "service/dns/zone_transfer.h"
 
 namespace service {
 
@@ -11,6 +12,7 @@ namespace {
 constexpr auto kPoll = std::chrono::milliseconds(500);
 constexpr std::chrono::seconds kFirstRetry(1);
 constexpr std::chrono::seconds kLastRetry(60);
+constexpr std::chrono::seconds kZoneRetry(60);
 // Updates sent together; each batch holds one socket.
 constexpr std::size_t kBatch = 64;
 }  // namespace
@@ -42,6 +44,12 @@ void DnsPublication::Run() {
     Clock::time_point storeRetryAt;
     std::unique_lock lock(mutex_);
     while (!stopping_) {
+        if (!zoneRead_ && Clock::now() >= zoneReadAt_) {
+            lock.unlock();
+            ReadTheZone();
+            lock.lock();
+            seen = -1;
+        }
         // While waiting to read the store again, changes wait too.
         wake_.wait_until(lock, storeFailed ? storeRetryAt : NextLook(),
                          [&] { return stopping_ || (nudged_ && !storeFailed); });
@@ -80,6 +88,35 @@ DnsPublication::Clock::time_point DnsPublication::NextLook() const {
 bool DnsPublication::RetryDue(Clock::time_point now) const {
     return std::any_of(retries_.begin(), retries_.end(),
                        [now](const auto& entry) { return entry.second.at <= now; });
+}
+
+// Learns the zone's own names, and what the service left there that the
+// store no longer has, before anything is published. Without it only the
+// reserved names are kept from accounts; it is tried again every minute.
+void DnsPublication::ReadTheZone() {
+    std::vector<HeldName> held;
+    std::string failure = ReadZone(target_, held);
+    if (failure.empty() && !store_.NoteZone(held)) {
+        failure = "it cannot be noted in the database: " + store_.LastError();
+    }
+    zoneRead_ = failure.empty();
+    if (!zoneRead_) {
+        zoneReadAt_ = Clock::now() + kZoneRetry;
+        if (std::exchange(zoneFailure_, failure) != failure) {
+            log_(ServiceLine("DNS publication cannot read the zone " + target_.zone + ": " +
+                             failure + "; it is tried again every " +
+                             std::to_string(kZoneRetry.count()) + " s"));
+        }
+        return;
+    }
+    log_(ServiceLine("DNS zone " + target_.zone + " read: " + std::to_string(held.size()) +
+                     " names under it"));
+    for (const Account& a : store_.List()) {
+        if (a.zonesOwn && toldUnpublishable_.insert(a.name).second) {
+            log_(ServiceLine("account \"" + LogSafe(a.name) +
+                             "\" is not published in DNS: the zone holds the name"));
+        }
+    }
 }
 
 void DnsPublication::CannotRead() {
@@ -143,8 +180,10 @@ bool DnsPublication::Publishable(const std::string& name) {
     }
     if (toldUnpublishable_.insert(name).second) {
         log_(ServiceLine("account \"" + LogSafe(name) + "\" is not published in DNS: " +
-                         (label ? "the name is one of the zone's own"
-                                : "not a name of letters, digits and hyphens")));
+                         (label                    ? "the name is one of the zone's own"
+                          : IdnaLabelDecodes(name) ? "not a name of letters, digits and hyphens"
+                                                   : "an xn-- name that does not decode to a "
+                                                     "valid internationalized name")));
     }
     return false;
 }

@@ -2,8 +2,8 @@
 // never in its way: a thread of its own brings every name whose published
 // state differs from the database up to date, when an update changed an
 // address, when any program changed the database (polled every half second),
-// and at start. Of several instances sharing one database, whichever claims a
-// name first sends its change, once. When the name server fails on a name, it
+// and at start, after reading what the zone holds. Of several instances sharing one database,
+// whichever claims a name first sends its change, once. When the name server fails on a name, it
 // says which and why in the log and tries that name again after 1 s, doubling
 // to 60 s, while the other names go on; only the latest state is ever sent.
 #pragma once
@@ -42,6 +42,7 @@ private:
     };
 
     void Run();
+    void ReadTheZone();
     // When to look at the store next: the next poll, or a name's next try.
     Clock::time_point NextLook() const;
     bool RetryDue(Clock::time_point now) const;
@@ -63,6 +64,9 @@ private:
     LineSink log_;
     std::set<std::string> toldUnpublishable_;
     std::map<std::string, Retry> retries_;  // names the name server failed on
+    bool zoneRead_ = false;
+    Clock::time_point zoneReadAt_;
+    std::string zoneFailure_;  // why the zone could not be read, last told
     std::mutex mutex_;
     std::condition_variable wake_;
     bool nudged_ = false;

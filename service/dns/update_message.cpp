@@ -1,12 +1,6 @@
 #include "service/dns/update_message.h"
 
-// Before ldns, which otherwise defines true and false as macros.
-#include <stdbool.h>
-
-#include <arpa/inet.h>
-#include <ldns/ldns.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,23 +10,19 @@
 #include <memory>
 #include <vector>
 
+#include "service/dns/dns_wire.h"
 #include "service/dns/names.h"
 
 namespace service {
 
 namespace {
 
-constexpr std::uint32_t kTtl = 60;
-constexpr std::uint16_t kFudgeSeconds = 300;
-constexpr int kAnswerWaitSeconds = 2;
+using dns_wire::Buffer;
+using dns_wire::Packet;
+using dns_wire::RrList;
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const { Free(p); }
-};
-using Packet = std::unique_ptr<ldns_pkt, Freer<ldns_pkt, ldns_pkt_free>>;
-using Buffer = std::unique_ptr<ldns_buffer, Freer<ldns_buffer, ldns_buffer_free>>;
-using RrList = std::unique_ptr<ldns_rr_list, Freer<ldns_rr_list, ldns_rr_list_deep_free>>;
+constexpr std::uint32_t kTtl = 60;
+constexpr int kAnswerWaitSeconds = 2;
 
 // One update on its way, and once settled, why it failed (empty when the
 // name server took it).
@@ -84,91 +74,7 @@ Packet SignedUpdate(const DnsTarget& target, const std::string& owner, const std
                                       nullptr, updates.get(), nullptr));
     ldns_pkt_set_random_id(update.get());
     GiveOwnId(update.get(), others);
-    const std::string keyName = target.key.name + ".";
-    const std::string algorithm = target.key.algorithm + ".";
-    if (ldns_pkt_tsig_sign(update.get(), keyName.c_str(), target.key.secret.c_str(), kFudgeSeconds,
-                           algorithm.c_str(), nullptr) != LDNS_STATUS_OK) {
-        return nullptr;
-    }
-    return update;
-}
-
-constexpr std::uint16_t kBadSig = 16;
-constexpr std::uint16_t kBadKey = 17;
-constexpr std::uint16_t kBadTime = 18;
-
-// The TSIG error field of an answer (RFC 8945); 0 without one.
-std::uint16_t TsigError(const ldns_pkt* answer) {
-    const ldns_rr* tsig = ldns_pkt_tsig(answer);
-    if (tsig == nullptr || ldns_rr_rd_count(tsig) < 6) {
-        return 0;
-    }
-    return ldns_rdf2native_int16(ldns_rr_rdf(tsig, 5));
-}
-
-// Why the name server refused, in words that match its answer.
-std::string Refusal(const ldns_pkt* answer) {
-    switch (ldns_pkt_get_rcode(answer)) {
-        case LDNS_RCODE_REFUSED:
-            return "REFUSED: its rules do not let this key update this name";
-        case LDNS_RCODE_NOTZONE:
-            return "NOTZONE: the name is not in the zone";
-        case LDNS_RCODE_NOTAUTH:
-            switch (TsigError(answer)) {
-                case kBadKey:
-                    return "NOTAUTH, BADKEY: it does not know the key, or does not let the key "
-                           "update this name";
-                case kBadSig:
-                    return "NOTAUTH, BADSIG: the key's secret differs";
-                case kBadTime:
-                    return "NOTAUTH, BADTIME: the clocks differ by more than 5 minutes";
-                default:
-                    return "NOTAUTH: it does not serve the zone";
-            }
-        default: {
-            char* text = ldns_pkt_rcode2str(ldns_pkt_get_rcode(answer));
-            std::string word = text != nullptr ? text : "an unknown answer code";
-            free(text);
-            return word;
-        }
-    }
-}
-
-// A name server answers a signed update signed with the same key, except when
-// it could not check the signature (BADSIG, BADKEY): then it cannot sign, and
-// says so in an unsigned TSIG record of its own.
-bool SignedByTheServer(const ldns_pkt* answer, const uint8_t* wire, std::size_t size,
-                       const DnsTarget& target, const ldns_rdf* queryMac) {
-    const ldns_rr* tsig = ldns_pkt_tsig(answer);
-    if (tsig == nullptr || ldns_rr_rd_count(tsig) < 6) {
-        return false;
-    }
-    const std::uint16_t error = TsigError(answer);
-    if ((error == kBadSig || error == kBadKey) && ldns_rdf_size(ldns_rr_rdf(tsig, 3)) <= 2) {
-        return true;
-    }
-    const std::string keyName = target.key.name + ".";
-    return ldns_pkt_tsig_verify(const_cast<ldns_pkt*>(answer), wire, size, keyName.c_str(),
-                                target.key.secret.c_str(), queryMac);
-}
-
-bool ServerAddress(const DnsTarget& target, sockaddr_storage& to, socklen_t& length) {
-    to = {};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&to);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&to);
-    if (inet_pton(AF_INET, target.host.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(target.port));
-        length = sizeof *v4;
-        return true;
-    }
-    if (inet_pton(AF_INET6, target.host.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(target.port));
-        length = sizeof *v6;
-        return true;
-    }
-    return false;
+    return dns_wire::Sign(update.get(), target) ? std::move(update) : nullptr;
 }
 
 // Takes one datagram: the answer of the update in flight whose ID it carries,
@@ -183,10 +89,10 @@ void TakeAnswer(const DnsTarget& target, const std::vector<uint8_t>& received, s
     for (InFlight& f : flights) {
         if (!f.settled && ldns_pkt_qr(parsed) &&
             ldns_pkt_id(parsed) == ldns_pkt_id(f.update.get()) &&
-            SignedByTheServer(parsed, received.data(), size, target, f.queryMac)) {
+            dns_wire::SignedByTheServer(parsed, received.data(), size, target, f.queryMac)) {
             f.settled = true;
             if (ldns_pkt_get_rcode(parsed) != LDNS_RCODE_NOERROR) {
-                f.failure = "the name server refused it (" + Refusal(parsed) + ")";
+                f.failure = "the name server refused it (" + dns_wire::Refusal(parsed) + ")";
             }
             return;
         }
@@ -196,7 +102,7 @@ void TakeAnswer(const DnsTarget& target, const std::vector<uint8_t>& received, s
 // Sends every update on one socket and waits for their answers. The socket is
 // connected, so only datagrams from the server's address arrive.
 void Exchange(const DnsTarget& target, std::vector<InFlight>& flights) {
-    const std::string server = target.host + " port " + std::to_string(target.port);
+    const std::string server = dns_wire::ServerText(target);
     const auto settleRest = [&flights](const std::string& why) {
         for (InFlight& f : flights) {
             if (!f.settled) {
@@ -207,7 +113,7 @@ void Exchange(const DnsTarget& target, std::vector<InFlight>& flights) {
     };
     sockaddr_storage to{};
     socklen_t toLength = 0;
-    if (!ServerAddress(target, to, toLength)) {
+    if (!dns_wire::ServerAddress(target, to, toLength)) {
         return settleRest("the name server's address " + target.host + " is not numeric");
     }
     const int fd = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -25,6 +25,18 @@ struct Account {
     // (such names are refused now); empty when none. This one is never
     // published.
     std::string olderTwin;
+    // The zone held this name when publication started: it is the zone's
+    // own, and never published.
+    bool zonesOwn = false;
+};
+
+// A name directly under the zone that its name server holds: its address
+// records, and whether all of its records are of the kind the service writes
+// (A or AAAA, TTL 60).
+struct HeldName {
+    std::string label;      // in lower case
+    std::string addresses;  // its A and AAAA addresses, sorted, joined by commas
+    bool asPublished = true;
 };
 
 class AccountStore {
@@ -74,6 +86,12 @@ public:
     virtual void ReleasePublication(const std::string& name) = 0;
     // Notes that name's records now show address (empty: none).
     virtual bool MarkPublished(const std::string& name, const std::string& address) = 0;
+    // Notes what the zone holds, read when publication starts: names the
+    // store does not know it may have published and that do not look as
+    // published are the zone's own, refused by Add and never published; names
+    // of the service's whose account is gone are to be withdrawn; accounts
+    // whose records differ from what the store says are to be sent again.
+    virtual bool NoteZone(const std::vector<HeldName>& held) = 0;
     // Changes whenever another connection or process may have written the
     // store; -1 when it cannot be read.
     virtual std::int64_t DataVersion() = 0;
@@ -88,7 +106,7 @@ public:
     // that it has it again, one line each time; a file has nothing to tell.
     virtual void SetNotice(LineSink) {}
 
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
 protected:
     AccountStore() = default;

@@ -43,6 +43,12 @@ const char* kVersion3[] = {
     " EXECUTE FUNCTION note_withdrawal()",
 };
 
+// Version 4: as in the SQLite store, the names the zone held.
+const char* kVersion4[] = {
+    "CREATE TABLE zone_names (name TEXT PRIMARY KEY NOT NULL,"
+    " addresses TEXT NOT NULL, own INTEGER NOT NULL)",
+};
+
 }  // namespace
 
 bool PostgresStore::Prepare(postgres::Link& link) {
@@ -79,17 +85,13 @@ bool PostgresStore::Prepare(postgres::Link& link) {
     for (const char* step : sql::kTwinsToTheOldest) {
         done = done && (found >= 3 || db_.Exec(link, step));
     }
+    for (const char* step : kVersion4) {
+        done = done && (found >= 4 || db_.Exec(link, step));
+    }
     done = done && db_.Exec(link, "DELETE FROM schema_version") &&
            db_.Exec(link,
                     "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");
-    if (!done) {
-        const Trouble trouble = LastTrouble();  // the failed step's, not the rollback's
-        const std::string text = LastError();
-        db_.Exec(link, "ROLLBACK");
-        db_.Note(trouble, text);
-        return false;
-    }
-    return db_.Exec(link, "COMMIT");
+    return Finish(link, done);
 }
 
 }  // namespace service

@@ -25,9 +25,19 @@ const std::string kRelease =
 
 const Statement kLookStatement{"look", kLook.c_str()};
 const Statement kListStatement{"list", kList.c_str()};
-const Statement kAdd{"add",
-                     "INSERT INTO accounts(name, password_hash) SELECT $1::text, $2::text"
-                     " WHERE NOT EXISTS (SELECT 1 FROM accounts WHERE lower(name) = lower($1))"};
+const std::string kAddSql =
+    std::string("INSERT INTO accounts(name, password_hash) SELECT $1::text, $2::text") +
+    sql::kPostgresLoginFree;
+// Adds of one name in any case wait for each other, so that the check above
+// sees the other's row (a row another transaction has yet to commit is not
+// seen, and no unique index can hold the case twins of older databases).
+const std::string kAddLock = std::string("SELECT pg_advisory_xact_lock(") +
+                             postgres::kAddLockSpace + ", hashtext(lower($1)))";
+const Statement kAdd{"add", kAddSql.c_str()};
+const Statement kAddLockStatement{"add_lock", kAddLock.c_str()};
+const Statement kZoneName{"zone_name",
+                          "INSERT INTO zone_names(name, addresses, own) VALUES ($1, $2, $3)"
+                          " ON CONFLICT DO NOTHING"};
 const Statement kSetHash{"set_hash", "UPDATE accounts SET password_hash = $2 WHERE name = $1"};
 const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE name = $1"};
 const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};
@@ -78,7 +88,8 @@ std::vector<Account> PostgresStore::Accounts(const Statement& st,
     for (int i = 0; i < postgres::RowCount(done); ++i) {
         PGresult* r = done.result.get();
         rows.push_back({Field(r, i, 0), Field(r, i, 1), Field(r, i, 2) == "t", Field(r, i, 3),
-                        std::stoll(Field(r, i, 4)), Field(r, i, 5), Field(r, i, 6)});
+                        std::stoll(Field(r, i, 4)), Field(r, i, 5), Field(r, i, 6),
+                        Field(r, i, 7) == "t"});
     }
     // A name that cannot be stored in the database's encoding is no account's.
     if (!ok && done.sqlState.starts_with("22")) {
@@ -103,7 +114,24 @@ std::vector<Account> PostgresStore::List() {
 }
 
 bool PostgresStore::Add(const std::string& name, const std::string& passwordHash) {
-    return Change(kAdd, {name, passwordHash}) > 0;
+    postgres::Connections::Lease lease(db_);
+    int added = -1;
+    if (db_.Connect(*lease) && db_.Exec(*lease, "BEGIN") &&
+        db_.Run(*lease, kAddLockStatement, {name})) {
+        added = postgres::ChangedRows(db_.Run(*lease, kAdd, {name, passwordHash}));
+    }
+    return Finish(*lease, added >= 0) && added > 0;
+}
+
+bool PostgresStore::Finish(postgres::Link& link, bool done) {
+    if (done && db_.Exec(link, "COMMIT")) {
+        return true;
+    }
+    const Trouble trouble = LastTrouble();  // the failed step's, not the rollback's
+    const std::string text = LastError();
+    db_.Exec(link, "ROLLBACK");
+    db_.Note(trouble == Trouble::None ? Trouble::Failed : trouble, text);
+    return false;
 }
 
 bool PostgresStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
@@ -174,6 +202,20 @@ bool PostgresStore::MarkPublished(const std::string& name, const std::string& ad
     std::lock_guard lock(publisherMutex_);
     return db_.Run(publisher_, kMarkPublished, {name, address}) &&
            (!address.empty() || db_.Run(publisher_, kWithdrawn, {name}));
+}
+
+bool PostgresStore::NoteZone(const std::vector<HeldName>& held) {
+    std::lock_guard lock(publisherMutex_);
+    bool done = db_.Connect(publisher_) && db_.Exec(publisher_, "BEGIN") &&
+                db_.Exec(publisher_, sql::kClearZoneNames);
+    for (const HeldName& name : held) {
+        done = done && db_.Run(publisher_, kZoneName,
+                               {name.label, name.addresses, name.asPublished ? "0" : "1"});
+    }
+    for (const char* step : sql::kSortOutZoneNames) {
+        done = done && db_.Exec(publisher_, step);
+    }
+    return Finish(publisher_, done);
 }
 
 std::int64_t PostgresStore::DataVersion() {

@@ -31,6 +31,7 @@ public:
     Claim ClaimPublication(const std::string& name, Publication& now) override;
     void ReleasePublication(const std::string& name) override;
     bool MarkPublished(const std::string& name, const std::string& address) override;
+    bool NoteZone(const std::vector<HeldName>& held) override;
     std::int64_t DataVersion() override;
     Trouble LastTrouble() override { return db_.LastTrouble(); }
     std::string LastError() override { return db_.LastError(); }
@@ -49,6 +50,9 @@ private:
                                   const std::vector<std::string>& params, bool& ok);
     std::optional<std::vector<Publication>> Pending(const postgres::Statement& st,
                                                     const std::vector<std::string>& params);
+    // Commits link's transaction when done, else rolls it back keeping the
+    // failed step's trouble; whether it committed.
+    bool Finish(postgres::Link& link, bool done);
     // Creates or migrates the schema, once among instances starting at once
     // (postgres_schema.cpp).
     bool Prepare(postgres::Link& link);

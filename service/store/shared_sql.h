@@ -9,11 +9,46 @@ namespace service::sql {
     "SELECT t.name FROM accounts AS t WHERE lower(t.name) = lower(accounts.name)" \
     " AND t.created < accounts.created"
 
+// A name of the zone's own, found in the zone when publication started.
+#define KESTROME_ZONES_OWN(label) \
+    "SELECT 1 FROM zone_names AS z WHERE z.own = 1 AND z.name = " label
+
 inline constexpr const char* kAccountColumns =
     "SELECT name, password_hash, banned, last_address, last_update, published_address,"
     " COALESCE((" KESTROME_OLDER_TWIN
-    " ORDER BY t.created LIMIT 1), '')"
+    " ORDER BY t.created LIMIT 1), ''),"
+    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ")"
     " FROM accounts";
+
+// Whether a new login (the statement's first parameter) is free: no account
+// has it in any case, and the zone does not hold it.
+#define KESTROME_LOGIN_FREE(param)                                               \
+    " WHERE NOT EXISTS (SELECT 1 FROM accounts WHERE lower(name) = lower(" param \
+    ")) AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(" param ")") ")"
+inline constexpr const char* kSqliteLoginFree = KESTROME_LOGIN_FREE("?1");
+inline constexpr const char* kPostgresLoginFree = KESTROME_LOGIN_FREE("$1");
+#undef KESTROME_LOGIN_FREE
+
+// What the zone held when publication started, as the zone_names table holds
+// it (each name first taken as the zone's own unless it looks as published),
+// is sorted out in these steps: a name the store knows it may have published
+// is the service's; one of the service's that no account has any more is
+// withdrawn; an account whose records differ from what the store says is
+// sent again. The zone's own names are never published.
+inline constexpr const char* kClearZoneNames = "DELETE FROM zone_names";
+inline constexpr const char* kSortOutZoneNames[] = {
+    "UPDATE zone_names SET own = 0 WHERE own = 1 AND (EXISTS (SELECT 1 FROM accounts AS a"
+    " WHERE lower(a.name) = zone_names.name AND (a.published_address != ''"
+    " OR a.maybe_published != 0)) OR EXISTS (SELECT 1 FROM withdrawals AS w"
+    " WHERE lower(w.name) = zone_names.name))",
+    "INSERT INTO withdrawals(name) SELECT z.name FROM zone_names AS z WHERE z.own = 0"
+    " AND NOT EXISTS (SELECT 1 FROM accounts AS a WHERE lower(a.name) = z.name)"
+    " AND NOT EXISTS (SELECT 1 FROM withdrawals AS w WHERE lower(w.name) = z.name)"
+    " ON CONFLICT DO NOTHING",
+    "UPDATE accounts SET maybe_published = 1 WHERE NOT EXISTS (" KESTROME_OLDER_TWIN
+    ") AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ") AND published_address !="
+    " COALESCE((SELECT z.addresses FROM zone_names AS z WHERE z.name = lower(accounts.name)), '')",
+};
 
 // The schema step that gives each name to the oldest of its twins: the
 // younger ones are noted as never published (removing them withdraws
@@ -36,8 +71,11 @@ inline constexpr const char* kPendingPublications =
     "SELECT 0 AS kind, name, '' AS address FROM withdrawals UNION ALL"
     " SELECT 1, name, CASE WHEN banned THEN '' ELSE last_address END FROM accounts"
     " WHERE (CASE WHEN banned THEN '' ELSE last_address END != published_address"
-    " OR maybe_published != 0) AND NOT EXISTS (" KESTROME_OLDER_TWIN ")) AS pending";
+    " OR maybe_published != 0) AND NOT EXISTS (" KESTROME_OLDER_TWIN
+    ")"
+    " AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ")) AS pending";
 
 #undef KESTROME_OLDER_TWIN
+#undef KESTROME_ZONES_OWN
 
 }  // namespace service::sql

@@ -49,6 +49,12 @@ const char* kVersion3[] = {
     " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END",
 };
 
+// Version 4: the names the zone held when publication last started.
+const char* kVersion4[] = {
+    "CREATE TABLE zone_names (name TEXT PRIMARY KEY NOT NULL,"
+    " addresses TEXT NOT NULL, own INTEGER NOT NULL)",
+};
+
 std::string Text(sqlite3_stmt* st, int column) {
     const unsigned char* text = sqlite3_column_text(st, column);
     return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
@@ -153,6 +159,11 @@ bool SqliteStore::Prepare() {
             done = done && Execute(step, {}) >= 0;
         }
     }
+    if (version < 4) {
+        for (const char* step : kVersion4) {
+            done = done && Execute(step, {}) >= 0;
+        }
+    }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
     if (!done) {
         const Trouble trouble = writer_.trouble;  // the failed step's, not the rollback's
@@ -215,6 +226,11 @@ int SqliteStore::Execute(const std::string& sql, const std::vector<std::string>&
 int SqliteStore::Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
                          std::vector<Account>* rows) {
     std::lock_guard lock(link.mutex);
+    return ExecuteHeld(link, sql, params, rows);
+}
+
+int SqliteStore::ExecuteHeld(Link& link, const std::string& sql,
+                             const std::vector<std::string>& params, std::vector<Account>* rows) {
     sqlite3_stmt* st = link.Prepared(sql);
     if (st == nullptr) {
         link.Note(sqlite3_errcode(link.db));
@@ -228,7 +244,8 @@ int SqliteStore::Execute(Link& link, const std::string& sql, const std::vector<s
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         if (rows != nullptr) {
             rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
-                             sqlite3_column_int64(st, 4), Text(st, 5), Text(st, 6)});
+                             sqlite3_column_int64(st, 4), Text(st, 5), Text(st, 6),
+                             sqlite3_column_int(st, 7) != 0});
         }
     }
     link.Note(rc);
@@ -252,9 +269,9 @@ std::vector<Account> SqliteStore::List() {
 
 bool SqliteStore::Add(const std::string& name, const std::string& passwordHash) {
     return Execute(
-               "INSERT INTO accounts(name, password_hash, created)"
-               " SELECT ?1, ?2, (SELECT COALESCE(MAX(created), 0) + 1 FROM accounts)"
-               " WHERE NOT EXISTS (SELECT 1 FROM accounts WHERE lower(name) = lower(?1))",
+               std::string("INSERT INTO accounts(name, password_hash, created)"
+                           " SELECT ?1, ?2, (SELECT COALESCE(MAX(created), 0) + 1 FROM accounts)") +
+                   sql::kSqliteLoginFree,
                {name, passwordHash}) > 0;
 }
 
@@ -321,6 +338,35 @@ bool SqliteStore::MarkPublished(const std::string& name, const std::string& addr
                "UPDATE accounts SET published_address = ?2, maybe_published = 0 WHERE name = ?1",
                {name, address}) >= 0 &&
            (!address.empty() || Execute("DELETE FROM withdrawals WHERE name = ?1", {name}) >= 0);
+}
+
+// In one transaction, which holds the writer's connection throughout so that
+// no other thread's write joins it.
+bool SqliteStore::NoteZone(const std::vector<HeldName>& held) {
+    std::lock_guard lock(writer_.mutex);
+    bool done = ExecuteHeld(writer_, "BEGIN IMMEDIATE", {}) >= 0;
+    if (!done) {
+        return false;
+    }
+    done = ExecuteHeld(writer_, sql::kClearZoneNames, {}) >= 0;
+    for (const HeldName& name : held) {
+        done =
+            done && ExecuteHeld(writer_,
+                                "INSERT INTO zone_names(name, addresses, own) VALUES (?1, ?2, ?3)"
+                                " ON CONFLICT DO NOTHING",
+                                {name.label, name.addresses, name.asPublished ? "0" : "1"}) >= 0;
+    }
+    for (const char* step : sql::kSortOutZoneNames) {
+        done = done && ExecuteHeld(writer_, step, {}) >= 0;
+    }
+    if (done && ExecuteHeld(writer_, "COMMIT", {}) >= 0) {
+        return true;
+    }
+    const std::string text = writer_.troubleText;  // the failed step's, not the rollback's
+    ExecuteHeld(writer_, "ROLLBACK", {});
+    writer_.trouble = Trouble::Failed;
+    writer_.troubleText = text;
+    return false;
 }
 
 std::int64_t SqliteStore::DataVersion() {

@@ -35,6 +35,7 @@ public:
     Claim ClaimPublication(const std::string& name, Publication& now) override;
     void ReleasePublication(const std::string&) override {}
     bool MarkPublished(const std::string& name, const std::string& address) override;
+    bool NoteZone(const std::vector<HeldName>& held) override;
     std::int64_t DataVersion() override;
     Trouble LastTrouble() override;
     std::string LastError() override;
@@ -62,6 +63,10 @@ private:
                        std::vector<Account>* rows = nullptr);
     int Execute(const std::string& sql, const std::vector<std::string>& params,
                 std::vector<Account>* rows = nullptr);
+    // Execute for a caller that holds link's mutex.
+    static int ExecuteHeld(Link& link, const std::string& sql,
+                           const std::vector<std::string>& params,
+                           std::vector<Account>* rows = nullptr);
     // The pending publications, of one name when name is given.
     std::optional<std::vector<Publication>> Pending(const std::string* name);
 

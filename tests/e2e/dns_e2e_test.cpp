@@ -163,6 +163,8 @@ TEST_F(DnsTest, APostgresqlDatabasePublishesIPv6AndIPv4Alike) {
                            {"--trust-proxy", "127.0.0.1", "--dns-server", knot.HostPort(),
                             "--dns-zone", KnotServer::kZone, "--dns-key", knot.KeyFile()});
     ASSERT_TRUE(service.Ready()) << service.Log();
+    EXPECT_TRUE(LogSays(service, "DNS zone example.test. read: 1 names under it", 5))
+        << service.Log();
     const auto from = [&](const std::string& address) {
         HttpClient client;
         client.AddHeader("X-Forwarded-For: " + address);
@@ -198,6 +200,41 @@ TEST_F(DnsTest, NamesThatDnsWouldMergeOrTheZoneOwnsAreRefused) {
     EXPECT_EQ(add("--dns-reserve VPN", "vpn").status, 1);
     EXPECT_EQ(add("", "vpn").status, 0) << "reserved only where the operator says so";
     EXPECT_EQ(User("list").find("JOE"), std::string::npos) << User("list");
+}
+
+// What the zone holds when publication starts, and the service did not put
+// there, stays the zone's: an account of that name (here in another case) is
+// never published, not even withdrawn when banned, and user add refuses such
+// a name. What the service left there is brought in line with the store: a
+// name whose account is gone is withdrawn, and so is one the store never
+// noted as published.
+TEST_F(DnsTest, TheZonesOwnNamesStayAndWhatTheStoreDoesNotHaveIsWithdrawn) {
+    TempDir zoneDir;
+    KnotServer zone(zoneDir.Path(), "",
+                    "blog 300 A 192.0.2.80\nshop 300 TXT \"ours\"\n"
+                    "gone 60 A 192.0.2.9\njoe 60 AAAA 2001:db8::9\n");
+    ASSERT_EQ(zone.Trouble(), "");
+    AddAccount(db, "Blog", "pw");
+    ServiceProcess service(db, 0, "127.0.0.1", -1, 0,
+                           {"--dns-server", zone.HostPort(), "--dns-zone", KnotServer::kZone,
+                            "--dns-key", zone.KeyFile()});
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    EXPECT_TRUE(zone.WaitFor("gone", "", 5)) << service.Log();
+    EXPECT_TRUE(zone.WaitFor("joe", "", 5)) << "joe has sent no address yet";
+    EXPECT_EQ(Update(service.HostPort(), "Blog"), "100127.0.0.1");
+    EXPECT_EQ(Update(service.HostPort(), "joe"), "100127.0.0.1");
+    EXPECT_TRUE(zone.WaitFor("joe", "A 60 127.0.0.1", 5)) << service.Log();
+    User("ban Blog");
+    EXPECT_EQ(Update(service.HostPort(), "joe", "127.0.0.2"), "100127.0.0.2");
+    EXPECT_TRUE(zone.WaitFor("joe", "A 60 127.0.0.2", 5)) << service.Log();
+    EXPECT_EQ(zone.Records("blog"), "A 300 192.0.2.80");
+    EXPECT_TRUE(LogSays(service, "account \"Blog\" is not published in DNS: the zone holds", 1));
+    EXPECT_NE(User("list").find("never: the zone holds the name"), std::string::npos);
+    const CommandResult shop =
+        RunServiceCommand(db, "--hash-strength minimum user add SHOP", "pw\n");
+    EXPECT_EQ(shop.status, 1);
+    EXPECT_NE(shop.output.find("\"SHOP\" is a name the zone already holds"), std::string::npos)
+        << shop.output;
 }
 
 // Wrong DNS options stop serve at start with one line and status 2.

@@ -40,7 +40,8 @@ std::string Output(const std::string& command) {
 
 }  // namespace
 
-KnotServer::KnotServer(const std::string& dir, const std::string& protectedLabel)
+KnotServer::KnotServer(const std::string& dir, const std::string& protectedLabel,
+                       const std::string& zoneRecords)
     : dir_(dir), port_(FreeLoopbackPort()) {
     if (access(kKnotd, X_OK) != 0 || access(kKdig, X_OK) != 0) {
         trouble_ = "Knot DNS (knotd, kdig) is not installed; scripts/install-deps installs it";
@@ -49,7 +50,8 @@ KnotServer::KnotServer(const std::string& dir, const std::string& protectedLabel
     WriteFile(dir_ + "/example.test.zone",
               "$ORIGIN example.test.\n$TTL 300\n"
               "@ SOA ns.example.test. admin.example.test. 1 3600 600 86400 60\n"
-              "@ NS ns.example.test.\nns A 127.0.0.1\n");
+              "@ NS ns.example.test.\nns A 127.0.0.1\n" +
+                  zoneRecords);
     WriteFile(dir_ + "/knot.conf",
               "server:\n  listen: 127.0.0.1@" + std::to_string(port_) + "\n  rundir: " + dir_ +
                   "\nkey:\n  - id: " + kKeyName + "\n    algorithm: hmac-sha256\n    secret: " +
@@ -58,12 +60,13 @@ KnotServer::KnotServer(const std::string& dir, const std::string& protectedLabel
                   "equal\n    update-owner-name: " +
                   (protectedLabel.empty() ? "nothing-protected" : protectedLabel) +
                   "\n    deny: on\n  - id: update\n    key: " + kKeyName +
-                  "\n    action: update\n"
+                  "\n    action: update\n  - id: transfer\n    key: " + kKeyName +
+                  "\n    action: transfer\n"
                   "template:\n  - id: default\n    storage: " +
                   dir_ +
                   "\n    zonefile-sync: -1\n    journal-content: none\n"
                   "zone:\n  - domain: example.test\n    file: example.test.zone\n    acl: "
-                  "[protect, update]\n"
+                  "[protect, update, transfer]\n"
                   "database:\n  storage: " +
                   dir_ +
                   "/db\n"

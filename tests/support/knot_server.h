@@ -14,8 +14,10 @@ public:
     static constexpr const char* kKeyName = "kestrome";
 
     // Writes the configuration into dir and starts the server; the key may
-    // update any name but protectedLabel, when one is given.
-    explicit KnotServer(const std::string& dir, const std::string& protectedLabel = "");
+    // transfer the zone and update any name but protectedLabel, when one is
+    // given. zoneRecords are zone file lines the zone holds besides its own.
+    explicit KnotServer(const std::string& dir, const std::string& protectedLabel = "",
+                        const std::string& zoneRecords = "");
     ~KnotServer();
     KnotServer(const KnotServer&) = delete;
     KnotServer& operator=(const KnotServer&) = delete;

@@ -33,4 +33,17 @@ TEST(DnsNamesTest, OnlyLabelsOfLettersDigitsAndHyphensArePublished) {
     EXPECT_EQ(DnsName("JoE", "example.test."), "joe.example.test.");
 }
 
+// An internationalized name's ASCII form is published only when it is what
+// IDNA makes of a valid name.
+TEST(DnsNamesTest, XnLabelsArePublishedOnlyWhenTheyDecodeToAValidName) {
+    for (const std::string& good : std::vector<std::string>{"xn--bcher-kva", "XN--Bcher-KVA"}) {
+        EXPECT_TRUE(PublishableLabel(good)) << good;
+    }
+    // Not Punycode; decodes to nothing; to symbols IDNA2008 disallows.
+    for (const std::string& bad :
+         std::vector<std::string>{"xn--", "xn--zz", "xn--a", "xn--n3h", "xn--ls8h"}) {
+        EXPECT_FALSE(PublishableLabel(bad)) << bad;
+    }
+}
+
 }  // namespace
