@@ -138,12 +138,15 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
             return kRefused;
         }
         if (!store.Add(name, *hash)) {
-            if (store.LastTrouble() == AccountStore::Trouble::None) {
-                err << ServiceLine("\"" + name + "\" is a name the zone already holds")
-                    << std::flush;
-                return kRefused;
+            if (store.LastTrouble() != AccountStore::Trouble::None) {
+                return notChanged();
             }
-            return notChanged();
+            // Taken meanwhile, or held by the zone.
+            const std::string taken = NameTaken(name, store, reserved);
+            err << ServiceLine(taken.empty() ? "\"" + name + "\" is a name the zone already holds"
+                                             : taken)
+                << std::flush;
+            return kRefused;
         }
         out << "user \"" << name << "\" added" << std::endl;
         return kOk;

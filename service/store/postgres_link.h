@@ -26,8 +26,6 @@ namespace service::postgres {
 // the claims on published names; any constant that no other program sharing
 // the database is likely to use.
 inline constexpr const char* kLockSpace = "1263748941";
-// The advisory locks that keep adds of one name apart.
-inline constexpr const char* kAddLockSpace = "1263748942";
 
 // A statement prepared on each connection at its first use.
 struct Statement {

@@ -25,16 +25,11 @@ const std::string kRelease =
 
 const Statement kLookStatement{"look", kLook.c_str()};
 const Statement kListStatement{"list", kList.c_str()};
-const std::string kAddSql =
-    std::string("INSERT INTO accounts(name, password_hash) SELECT $1::text, $2::text") +
-    sql::kPostgresLoginFree;
-// Adds of one name in any case wait for each other, so that the check above
-// sees the other's row (a row another transaction has yet to commit is not
-// seen, and no unique index can hold the case twins of older databases).
-const std::string kAddLock = std::string("SELECT pg_advisory_xact_lock(") +
-                             postgres::kAddLockSpace + ", hashtext(lower($1)))";
+const std::string kAddSql = std::string(
+                                "INSERT INTO accounts(name, password_hash, dns_name)"
+                                " SELECT $1::text, $2::text, lower($1)") +
+                            sql::kPostgresLoginFree;
 const Statement kAdd{"add", kAddSql.c_str()};
-const Statement kAddLockStatement{"add_lock", kAddLock.c_str()};
 const Statement kZoneName{"zone_name",
                           "INSERT INTO zone_names(name, addresses, own) VALUES ($1, $2, $3)"
                           " ON CONFLICT DO NOTHING"};
@@ -113,14 +108,16 @@ std::vector<Account> PostgresStore::List() {
     return Accounts(kListStatement, {}, ok);
 }
 
+// The check in kAdd cannot see an add of the same name in another case that
+// another instance has yet to commit; the unique DNS name makes this one wait
+// for it, and then fail.
 bool PostgresStore::Add(const std::string& name, const std::string& passwordHash) {
-    postgres::Connections::Lease lease(db_);
-    int added = -1;
-    if (db_.Connect(*lease) && db_.Exec(*lease, "BEGIN") &&
-        db_.Run(*lease, kAddLockStatement, {name})) {
-        added = postgres::ChangedRows(db_.Run(*lease, kAdd, {name, passwordHash}));
+    const Outcome done = db_.Pooled(kAdd, {name, passwordHash});
+    if (done.sqlState == "23505") {  // unique_violation
+        db_.Note(Trouble::None, "");
+        return false;
     }
-    return Finish(*lease, added >= 0) && added > 0;
+    return postgres::ChangedRows(done) > 0;
 }
 
 bool PostgresStore::Finish(postgres::Link& link, bool done) {

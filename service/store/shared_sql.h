@@ -62,6 +62,11 @@ inline constexpr const char* kTwinsToTheOldest[] = {
     "(" KESTROME_OLDER_TWIN ")",
 };
 
+// Gives each account that is the oldest of its name in any case that name in
+// lower case.
+inline constexpr const char* kDnsNamesOfTheOldest =
+    "UPDATE accounts SET dns_name = lower(name) WHERE NOT EXISTS (" KESTROME_OLDER_TWIN ")";
+
 // Every name whose records differ, or may differ, from what they should show:
 // the removed names still to withdraw (kind 0), then each account whose
 // wanted address (none when banned) is not the published one, or that may

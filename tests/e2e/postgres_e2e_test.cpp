@@ -96,6 +96,28 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
     EXPECT_NE(twins.find("never: \"joe\" has the DNS name"), std::string::npos) << twins;
 }
 
+// An add of the same name in another case by another instance, not yet
+// committed, makes user add wait for it and then refuse: the name is one
+// account's.
+TEST_F(PostgresTest, AnAddNotYetCommittedElsewhereKeepsTheNameOneAccounts) {
+    ASSERT_EQ(User(db, "add ann", "pw\n").status, 0) << "the schema is set up";
+    std::thread elsewhere([&] {
+        pg.Query("BEGIN; INSERT INTO accounts(name, password_hash, dns_name)"
+                 " VALUES ('Alice', 'x', 'alice'); SELECT pg_sleep(1); COMMIT;");
+    });
+    for (int i = 0; i < 100 && pg.Query("SELECT count(*) FROM pg_stat_activity"
+                                        " WHERE query LIKE '%pg_sleep(1)%' AND state = 'active'"
+                                        " AND pid != pg_backend_pid()") != "1\n";
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const CommandResult added = User(db, "add alice", "pw\n");
+    elsewhere.join();
+    EXPECT_EQ(added.status, 1) << added.output;
+    EXPECT_NE(added.output.find("user \"Alice\" exists"), std::string::npos) << added.output;
+    EXPECT_EQ(pg.Query("SELECT name FROM accounts WHERE lower(name) = 'alice'"), "Alice\n");
+}
+
 // A password given in --db is wiped from the command line that other local
 // users see; a mistyped URI's password reaches no output, however libpq
 // echoes it; a file holding the URI is read only when private.

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "support/service_process.h"
@@ -116,7 +117,9 @@ std::string PostgresServer::TcpUri(const std::string& password) const {
 }
 
 std::string PostgresServer::Query(const std::string& sql, const std::string& database) const {
-    const std::string file = dir_ + "/query.sql";
+    // A file per call: queries may run at once from several threads.
+    static std::atomic<int> calls = 0;
+    const std::string file = dir_ + "/query" + std::to_string(++calls) + ".sql";
     WriteFile(file, sql);
     chmod(file.c_str(), 0644);
     return Shell(std::string(kBin) + "/psql -X -q -A -t -v ON_ERROR_STOP=1 -h '" + dir_ + "' -p " +
