@@ -2,10 +2,12 @@
 // commands on a URI, instances sharing one database, and the faults of a
 // shared database (an instance killed, the database restarted).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -102,8 +104,9 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
 TEST_F(PostgresTest, AnAddNotYetCommittedElsewhereKeepsTheNameOneAccounts) {
     ASSERT_EQ(User(db, "add ann", "pw\n").status, 0) << "the schema is set up";
     std::thread elsewhere([&] {
-        pg.Query("BEGIN; INSERT INTO accounts(name, password_hash, dns_name)"
-                 " VALUES ('Alice', 'x', 'alice'); SELECT pg_sleep(1); COMMIT;");
+        pg.Query(
+            "BEGIN; INSERT INTO accounts(name, password_hash, dns_name)"
+            " VALUES ('Alice', 'x', 'alice'); SELECT pg_sleep(1); COMMIT;");
     });
     for (int i = 0; i < 100 && pg.Query("SELECT count(*) FROM pg_stat_activity"
                                         " WHERE query LIKE '%pg_sleep(1)%' AND state = 'active'"
@@ -282,6 +285,31 @@ TEST_F(PostgresTest, ADatabaseRestartGives503ThenRecoversWithoutARestart) {
     const std::size_t back = log.find("kestrome-service: the database is reachable again");
     EXPECT_NE(back, std::string::npos) << log;
     EXPECT_LT(log.find("kestrome-service: the database cannot be reached"), back) << log;
+}
+
+// A database server that stops answering (its processes stopped) holds no
+// update for ever: it is answered 503 once the answer wait is over, and the
+// service recovers by itself when the server goes on.
+TEST_F(PostgresTest, AServerThatStopsAnsweringGets503AndNoHang) {
+    User(db, "add joe", "pw\n");
+    ServiceProcess service(db);
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    ASSERT_EQ(Update(service, "joe", "pw"), "100127.0.0.1");
+    std::vector<pid_t> backends;
+    std::istringstream pids(
+        pg.Query("SELECT pid FROM pg_stat_activity WHERE usename = 'kestrome'"));
+    for (pid_t pid; pids >> pid;) {
+        backends.push_back(pid);
+        kill(pid, SIGSTOP);
+    }
+    ASSERT_FALSE(backends.empty());
+    long status = 0;
+    const std::string stalled = Update(service, "joe", "pw", &status, "127.0.0.2");
+    for (pid_t pid : backends) {
+        kill(pid, SIGCONT);
+    }
+    EXPECT_EQ(status, 503) << stalled;
+    EXPECT_EQ(Update(service, "joe", "pw", nullptr, "127.0.0.3"), "100127.0.0.3");
 }
 
 }  // namespace
