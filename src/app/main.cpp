@@ -15,8 +15,12 @@
 #include "settings/settings_reader.h"
 
 #ifdef KESTROME_TEST_SERVICE_HOST
-// The build of the end-to-end tests, which run a service of their own.
-constexpr const char* kServiceHost = KESTROME_TEST_SERVICE_HOST;
+#include <cstdlib>
+// The build of the end-to-end tests, which run a service of their own at a
+// free port and name it in the environment.
+const char* const kServiceHost = std::getenv("KESTROME_TEST_SERVICE_HOST") != nullptr
+                                     ? std::getenv("KESTROME_TEST_SERVICE_HOST")
+                                     : "127.0.0.1:9";
 #else
 constexpr const char* kServiceHost = res::kServiceHost;
 #endif
