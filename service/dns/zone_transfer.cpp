@@ -22,6 +22,9 @@ using dns_wire::Packet;
 
 constexpr auto kTransferWait = std::chrono::seconds(5);
 constexpr std::uint32_t kPublishedTtl = 60;
+// A zone larger than this is not taken in: its names would not fit in memory
+// beside the service's.
+constexpr std::size_t kMaxZoneBytes = std::size_t(256) << 20;
 
 // A descriptor that closes itself.
 struct Socket {
@@ -207,7 +210,10 @@ std::string ReadZone(const DnsTarget& target, std::vector<HeldName>& held) {
     }
     Zone zone;
     std::vector<std::uint8_t> wire;
-    while (zone.soaSeen < 2) {
+    for (std::size_t read = 0; zone.soaSeen < 2; read += wire.size()) {
+        if (read > kMaxZoneBytes) {
+            return "the zone is larger than " + std::to_string(kMaxZoneBytes >> 20) + " MiB";
+        }
         if (!ReceiveMessage(s.fd, wire, deadline)) {
             return "the transfer from " + server + " broke off or did not end within " +
                    std::to_string(kTransferWait.count()) + " s";
