@@ -18,6 +18,14 @@ std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, cons
         return updates.Start(QueryValue(req.query, "login"), QueryValue(req.query, "password"),
                              peer, std::move(reply));
     }
+    if (req.path == kCheckIpPath) {
+        if (req.method != "GET" && req.method != "HEAD") {
+            return HttpResponse::NotAllowed("GET, HEAD");
+        }
+        HttpResponse page = HttpResponse::Content("text/html", CheckIpPage(peer));
+        page.noStore = true;
+        return page;
+    }
     if (req.path == "/") {
         if (req.method != "GET" && req.method != "HEAD") {
             return HttpResponse::NotAllowed("GET, HEAD");
@@ -52,6 +60,13 @@ std::string ForwardedFieldNotes::Note(const std::string& proxy, const std::strin
         "trusted proxy " + proxy + " forwarded \"" + LogSafe(field) +
         "\", which is not one address: answered 400" +
         (before > 0 ? " (" + std::to_string(before) + " more since the last such line)" : ""));
+}
+
+// As dynamic-DNS clients read it (ddclient's use=web, inadyn's
+// checkip-server): the address after "Current IP Address: ".
+std::string CheckIpPage(const std::string& address) {
+    return "<html><head><title>Current IP Check</title></head><body>Current IP Address: " +
+           address + "</body></html>";
 }
 
 std::string HomePage() {

@@ -1,5 +1,5 @@
-// What each path of the service answers: the update script, the home page,
-// and 404 for the rest; and which address a request is taken to come from.
+// What each path of the service answers: the update script, the address
+// check, the home page, and 404 for the rest; and which address a request is taken to come from.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,8 @@ namespace service {
 
 // The path of the client's update script.
 inline constexpr const char* kUpdatePath = "/process.php";
+// The page that tells callers their own address.
+inline constexpr const char* kCheckIpPath = "/checkip";
 
 // Answers req now, or returns nothing and answers through reply later.
 std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, const std::string& peer,
@@ -40,6 +42,9 @@ private:
     std::int64_t minute_ = -1;
     std::uint64_t unsaid_ = 0;
 };
+
+// The address check page's HTML, for a caller from address.
+std::string CheckIpPage(const std::string& address);
 
 // The home page's HTML.
 std::string HomePage();

@@ -43,6 +43,9 @@ std::string SerializeResponse(const HttpResponse& r, bool withBody, bool keepAli
     if (!r.allow.empty()) {
         out += "Allow: " + r.allow + "\r\n";
     }
+    if (r.noStore) {
+        out += "Cache-Control: no-store\r\n";
+    }
     out += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
     out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     return withBody ? out + r.body : out;

@@ -449,6 +449,29 @@ TEST_F(GuessingTest, WorkForClientsThatLeftIsSkippedAndNotCounted) {
         << service.Log();
 }
 
+// The address check page tells each caller its own address (a trusted
+// proxy's client's, un-mapped) in the form dynamic-DNS clients read, and no
+// cache may keep it.
+TEST(ServiceHttpTest, TheCheckPageTellsEachCallerItsOwnAddress) {
+    TempDir dir;
+    ServiceProcess service(dir.File("s.db"), 0, "127.0.0.1", -1, 0, {"--trust-proxy", "127.0.0.1"});
+    ASSERT_TRUE(service.Ready()) << service.Log();
+    const auto check = [&](const char* source, const std::string& fields) {
+        return Received(Sent(source, service.Port(), "GET /checkip HTTP/1.0\r\n" + fields + "\r\n"),
+                        5000);
+    };
+    const std::string direct = check("127.0.0.7", "");
+    EXPECT_TRUE(direct.starts_with("HTTP/1.1 200 ")) << direct;
+    EXPECT_NE(direct.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << direct;
+    EXPECT_NE(direct.find("\r\nCache-Control: no-store\r\n"), std::string::npos) << direct;
+    EXPECT_TRUE(
+        direct.ends_with("\r\n\r\n<html><head><title>Current IP Check</title></head><body>"
+                         "Current IP Address: 127.0.0.7</body></html>"))
+        << direct;
+    EXPECT_TRUE(check("127.0.0.1", "X-Forwarded-For: ::ffff:192.0.2.44\r\n")
+                    .ends_with("Current IP Address: 192.0.2.44</body></html>"));
+}
+
 // With every place taken, a new client is served and the connection that has
 // waited longest for a request makes room for it.
 TEST(ServiceHttpTest, AtTheCapTheLongestIdleConnectionMakesRoom) {
