@@ -4,6 +4,7 @@
 //                          [--trust-proxy ADDR]...
 //                          [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]
 //                          [--dns-reserve LABEL]...
+//                          [--tls-cert FILE --tls-key FILE [--tls-listen ADDR:PORT]]
 //   kestrome-service [--db ...] [--hash-strength minimum] [--dns-reserve LABEL]...
 //                    user add|passwd NAME
 //   kestrome-service [--db ...] user ban|unban|remove NAME
@@ -32,6 +33,7 @@ constexpr const char* kUsage =
     "                              [--trust-proxy ADDR]...\n"
     "                              [--dns-server ADDR:PORT --dns-zone ZONE --dns-key KEYFILE]\n"
     "                              [--dns-reserve LABEL]...\n"
+    "                              [--tls-cert FILE --tls-key FILE [--tls-listen ADDR:PORT]]\n"
     "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum]\n"
     "                        [--dns-reserve LABEL]... user add|passwd NAME\n"
     "       kestrome-service [--db FILE|URI] user ban|unban|remove NAME\n"
@@ -47,6 +49,7 @@ struct Options {
     std::string dnsServer, dnsZone, dnsKey;
     std::vector<std::string> trustedProxies;
     std::set<std::string> reserved;  // labels of the zone's own, in lower case
+    service::TlsOptions tls;
 };
 
 // Reads the options wherever they stand; false on a bad one.
@@ -63,6 +66,15 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--listen" && hasValue) {
             if (!service::ParseHostPort(argv[++i], o.listen)) {
                 std::cerr << service::ServiceLine("--listen wants ADDR:PORT");
+                return false;
+            }
+        } else if (arg == "--tls-cert" && hasValue) {
+            o.tls.certFile = argv[++i];
+        } else if (arg == "--tls-key" && hasValue) {
+            o.tls.keyFile = argv[++i];
+        } else if (arg == "--tls-listen" && hasValue) {
+            if (!service::ParseHostPort(argv[++i], o.tls.listen.emplace())) {
+                std::cerr << service::ServiceLine("--tls-listen wants ADDR:PORT");
                 return false;
             }
         } else if (arg == "--trust-proxy" && hasValue) {
@@ -173,6 +185,13 @@ int main(int argc, char** argv) {
     if (command == "serve" && !DnsOptions(options, dns)) {
         return 2;
     }
+    if (options.tls.certFile.empty() != options.tls.keyFile.empty() ||
+        (options.tls.listen && options.tls.certFile.empty())) {
+        std::cerr << service::ServiceLine(
+            "--tls-cert and --tls-key go together, and --tls-listen "
+            "wants both");
+        return 2;
+    }
     if (!service::InitPasswordHashing()) {
         std::cerr << service::ServiceLine("libsodium cannot start");
         return 1;
@@ -184,9 +203,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (command == "serve") {
-        return options.words.size() == 1 ? service::RunService(*store, options.listen, std::cerr,
-                                                               dns, options.trustedProxies)
-                                         : 2;
+        return options.words.size() == 1
+                   ? service::RunService(*store, options.listen, std::cerr, dns,
+                                         options.trustedProxies, options.tls)
+                   : 2;
     }
     const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
     return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,

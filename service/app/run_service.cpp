@@ -19,9 +19,50 @@
 
 namespace service {
 
+namespace {
+
+// Binds each listener the options ask for, telling each in the log; false
+// when one cannot be had.
+bool ListenAsAsked(HttpServer& server, const HostPort& address, const TlsOptions& tls,
+                   LogWriter& log) {
+    std::string error;
+    if (!tls.certFile.empty() && !server.LoadTls(tls.certFile, tls.keyFile, error)) {
+        log.Write(ServiceLine("cannot load the TLS certificate and key: " + error));
+        return false;
+    }
+    std::vector<std::pair<HostPort, bool>> listeners;  // where, and whether TLS
+    if (tls.certFile.empty() || tls.listen) {
+        listeners.emplace_back(address, false);
+    }
+    if (!tls.certFile.empty()) {
+        listeners.emplace_back(tls.listen.value_or(address), true);
+    }
+    for (const auto& [where, overTls] : listeners) {
+        const std::string text = where.host + ":" + std::to_string(where.port);
+        if (!server.Listen(where.host, where.port, error, overTls)) {
+            log.Write(ServiceLine("cannot listen on " + text + " (" + error +
+                                  "; is the port taken by another program?)"));
+            return false;
+        }
+        log.Write(ServiceLine("listening on " + text + (overTls ? " (TLS)" : "")));
+    }
+    return true;
+}
+
+// What SIGHUP does to the TLS files: a pair that loads serves new
+// connections; one that does not is told, and the pair before stays.
+std::string RenewTls(HttpServer& server, const TlsOptions& tls) {
+    std::string error;
+    return server.LoadTls(tls.certFile, tls.keyFile, error)
+               ? "TLS certificate " + tls.certFile + " loaded again for new connections"
+               : "TLS certificate not renewed (" + error + "); the one loaded before stays";
+}
+
+}  // namespace
+
 int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
-               const std::optional<DnsTarget>& dns,
-               const std::vector<std::string>& trustedProxies) {
+               const std::optional<DnsTarget>& dns, const std::vector<std::string>& trustedProxies,
+               const TlsOptions& tls) {
     BlockStopSignals();  // before the pools and the log start their threads
     // A log reader that goes away (a closed pipe) must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
@@ -63,17 +104,15 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
             log.Write(std::move(lines));
         },
         log.Sink());
-    const std::string where = address.host + ":" + std::to_string(address.port);
-    std::string error;
-    if (!server.Listen(address.host, address.port, error)) {
-        log.Write(ServiceLine("cannot listen on " + where + " (" + error +
-                              "; is the port taken by another program?)"));
+    if (!ListenAsAsked(server, address, tls, log)) {
         return 1;
     }
-    log.Write(ServiceLine("listening on " + where));
-    const int received = server.Run([&log, logFile = LogFileName()] {
+    const int received = server.Run([&log, &server, &tls, logFile = LogFileName()] {
         log.Flush();  // what was said before goes to the file it was said in
         log.Write(ServiceLine(ReopenLogFile(logFile)));
+        if (!tls.certFile.empty()) {
+            log.Write(ServiceLine(RenewTls(server, tls)));
+        }
     });
     log.Write(refusals.Over(NowSeconds(), true));
     log.Write(ServiceLine("stopping on signal " + std::to_string(received)));

@@ -22,10 +22,10 @@ std::string PeerText(const asio::ip::address& address) {
 
 }  // namespace
 
-void HttpServer::Impl::Accept() {
-    accepting = true;
-    acceptor.async_accept([this](const ErrorCode& error, tcp::socket socket) {
-        accepting = false;
+void HttpServer::Impl::Accept(Listener& listener) {
+    listener.accepting = true;
+    listener.acceptor.async_accept([this, &listener](const ErrorCode& error, tcp::socket socket) {
+        listener.accepting = false;
         if (error == asio::error::operation_aborted) {
             return;
         }
@@ -34,9 +34,9 @@ void HttpServer::Impl::Accept() {
             return;
         }
         if (!error) {
-            Admit(std::move(socket));
+            Admit(std::move(socket), listener.tls);
         }
-        Accept();
+        Accept(listener);
     });
 }
 
@@ -48,14 +48,18 @@ void HttpServer::Impl::WaitForADescriptor(const ErrorCode& error) {
                            "); new ones wait until a connection closes"));
     }
     acceptRetry.expires_after(std::chrono::seconds(1));
-    acceptRetry.async_wait([this](const ErrorCode&) {
-        if (!accepting && acceptor.is_open()) {
-            Accept();
-        }
-    });
+    acceptRetry.async_wait([this](const ErrorCode&) { AcceptAgain(); });
 }
 
-void HttpServer::Impl::Admit(tcp::socket socket) {
+void HttpServer::Impl::AcceptAgain() {
+    for (const auto& listener : listeners) {
+        if (!listener->accepting && listener->acceptor.is_open()) {
+            Accept(*listener);
+        }
+    }
+}
+
+void HttpServer::Impl::Admit(tcp::socket socket, bool tls) {
     ErrorCode error;
     const tcp::endpoint remote = socket.remote_endpoint(error);
     if (error) {
@@ -75,10 +79,17 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     socket.non_blocking(true, error);
     const std::uint64_t id = nextId++;
     auto c = std::make_shared<Connection>(std::move(socket), id);
+    if (tls) {
+        c->tls = std::make_unique<TlsSession>(tlsContext, c->socket.native_handle());
+    }
     c->peer = std::move(peer);
     c->block = std::move(block);
     connections.emplace(id, c);
-    SetDeadline(*c);
+    SetDeadline(*c);  // the TLS handshake, part of the first reads, counts as the head's
+    if (c->tls && !c->tls->Usable()) {
+        Drop(*c);
+        return;
+    }
     ReadMore(c);
 }
 
@@ -103,6 +114,7 @@ void HttpServer::Impl::Drop(Connection& c) {
     const bool answerPending = c.phase == Phase::Answering;
     c.phase = Phase::Closed;
     ++c.turn;
+    c.tls.reset();
     ErrorCode ignored;
     c.socket.close(ignored);
     if (c.gone) {
@@ -116,7 +128,8 @@ void HttpServer::Impl::Drop(Connection& c) {
         const ConnectionPtr keep = connections.at(c.id);  // c lives to the end of this call
         connections.erase(c.id);
     }
-    if (!accepting) {
+    if (std::any_of(listeners.begin(), listeners.end(),
+                    [](const auto& listener) { return !listener->accepting; })) {
         acceptRetry.cancel();  // a descriptor is free again
     }
 }

@@ -30,14 +30,29 @@ HttpServer::HttpServer(Handler handler, Logger logger, LineSink notice, ServerLi
 
 HttpServer::~HttpServer() = default;
 
-bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
+bool HttpServer::LoadTls(const std::string& certFile, const std::string& keyFile,
+                         std::string& error) {
+    std::shared_ptr<ssl_ctx_st> context = LoadTlsContext(certFile, keyFile, error);
+    if (!context) {
+        return false;
+    }
+    impl_->tlsContext = std::move(context);
+    return true;
+}
+
+bool HttpServer::Listen(const std::string& host, int port, std::string& error, bool tls) {
     ErrorCode failure;
     const asio::ip::address address = asio::ip::make_address(host, failure);
     if (failure) {
         error = "not a numeric address: " + host;
         return false;
     }
-    tcp::acceptor& acceptor = impl_->acceptor;
+    if (tls && !impl_->tlsContext) {
+        error = "no TLS certificate is loaded";
+        return false;
+    }
+    auto listener = std::make_unique<Listener>(impl_->io, tls);
+    tcp::acceptor& acceptor = listener->acceptor;
     const tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
     // Address reuse only: another server on the same port must make binding fail.
     if (acceptor.open(endpoint.protocol(), failure) ||
@@ -45,17 +60,21 @@ bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
         acceptor.bind(endpoint, failure) ||
         acceptor.listen(asio::socket_base::max_listen_connections, failure)) {
         error = failure.message();
-        ErrorCode ignored;
-        acceptor.close(ignored);
         return false;
     }
+    impl_->listeners.push_back(std::move(listener));
     return true;
 }
 
-int HttpServer::Port() const {
-    ErrorCode error;
-    const tcp::endpoint bound = impl_->acceptor.local_endpoint(error);
-    return error ? 0 : bound.port();
+int HttpServer::Port(bool tls) const {
+    for (const auto& listener : impl_->listeners) {
+        ErrorCode error;
+        const tcp::endpoint bound = listener->acceptor.local_endpoint(error);
+        if (listener->tls == tls && !error) {
+            return bound.port();
+        }
+    }
+    return 0;
 }
 
 int HttpServer::Run(const std::function<void()>& hangUp) {
@@ -83,7 +102,7 @@ int HttpServer::Run(const std::function<void()>& hangUp) {
         });
     };
     listen();
-    s.Accept();
+    s.AcceptAgain();
     s.io.run();
     return received;
 }

@@ -1,9 +1,9 @@
-// A small event-driven HTTP/1.x server on Boost.Asio: one thread waits on
-// every socket, so slow or idle clients hold nothing but a few hundred bytes
-// each. A request's head must arrive within a deadline, connections per
-// source address block are capped, the longest-idle connection makes room for
-// a new one when all places are taken, bodies are refused unread, and answers
-// that take work are given later from other threads.
+// A small event-driven HTTP/1.x server on Boost.Asio, plain or over TLS
+// (OpenSSL): one thread waits on every socket, so slow or idle clients hold nothing but a few
+// hundred bytes each. A request's head must arrive within a deadline, connections per source
+// address block are capped, the longest-idle connection makes room for a new one when all places
+// are taken, bodies are refused unread, and answers that take work are given later from other
+// threads.
 #pragma once
 
 #include <atomic>
@@ -55,10 +55,16 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Binds host:port; false with error set.
-    bool Listen(const std::string& host, int port, std::string& error);
-    // The port bound (useful after binding port 0); 0 before Listen.
-    int Port() const;
+    // Loads the certificate chain and key that TLS listeners give new
+    // connections from now on (again after a renewal: open connections keep
+    // theirs); false with error set, the pair loaded before still in use.
+    bool LoadTls(const std::string& certFile, const std::string& keyFile, std::string& error);
+    // Binds host:port, speaking TLS there when tls is true (once LoadTls has
+    // worked); false with error set. May be called for several listeners.
+    bool Listen(const std::string& host, int port, std::string& error, bool tls = false);
+    // The port of the first listener of the kind (useful after binding port
+    // 0); 0 without one.
+    int Port(bool tls = false) const;
     // Serves until SIGTERM or SIGINT, which the caller must have blocked in
     // every thread (BlockStopSignals); drops the connections still open and
     // returns the signal. Each SIGHUP runs hangUp on the serving thread.

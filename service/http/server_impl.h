@@ -17,8 +17,10 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "service/http/server.h"
+#include "service/http/tls.h"
 
 namespace service {
 
@@ -56,6 +58,7 @@ struct Connection {
     Connection(tcp::socket s, std::uint64_t i) : socket(std::move(s)), id(i) {}
 
     tcp::socket socket;
+    std::unique_ptr<TlsSession> tls;  // on a TLS listener's connections
     std::uint64_t id;
     std::string peer;
     std::string block;  // what the per-address cap counts
@@ -79,17 +82,26 @@ struct Deadline {
     std::uint64_t serial;
 };
 
+// A socket the server accepts connections on.
+struct Listener {
+    explicit Listener(asio::io_context& io, bool t) : acceptor(io), tls(t) {}
+    tcp::acceptor acceptor;
+    bool tls;
+    bool accepting = false;  // an accept is pending; not while out of descriptors
+};
+
 struct HttpServer::Impl {
     Handler handler;
     Logger logger;
     LineSink notice;
     ServerLimits limits;
     asio::io_context io{1};
-    tcp::acceptor acceptor{io};
+    std::vector<std::unique_ptr<Listener>> listeners;
+    // What new connections of TLS listeners use; a session keeps its own.
+    std::shared_ptr<ssl_ctx_st> tlsContext;
     asio::steady_timer deadlineTimer{io};
     bool deadlineTimerSet = false;
     asio::steady_timer acceptRetry{io};
-    bool accepting = false;  // an accept is pending; not while out of descriptors
     std::optional<Clock::time_point> toldOutOfDescriptors;
     std::shared_ptr<Mailbox> mailbox = std::make_shared<Mailbox>(io);
     std::unordered_map<std::uint64_t, ConnectionPtr> connections;
@@ -105,11 +117,12 @@ struct HttpServer::Impl {
     ~Impl();
 
     // Admission (listener.cpp).
-    void Accept();
+    void Accept(Listener& listener);
     // Accepting stops until a connection closes (or a second passes, for a
     // descriptor freed elsewhere), so a full table costs no busy loop.
     void WaitForADescriptor(const ErrorCode& error);
-    void Admit(tcp::socket socket);
+    void AcceptAgain();
+    void Admit(tcp::socket socket, bool tls);
     // Makes room at the cap by closing the connection that has waited longest
     // for a request; false when every connection is busy.
     bool EvictLongestIdle();
@@ -139,6 +152,9 @@ struct HttpServer::Impl {
     // after which the connection is closed.
     void Answer(const ConnectionPtr& c, const HttpRequest* request, const HttpResponse& response);
     void Write(const ConnectionPtr& c);
+    // One read or write, through TLS on a TLS connection.
+    IoResult ReadSome(Connection& c, std::size_t room);
+    static IoResult WriteSome(Connection& c);
 
     // Deadlines (deadlines.cpp).
     void SetDeadline(Connection& c);

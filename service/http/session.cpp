@@ -11,6 +11,42 @@
 
 namespace service {
 
+namespace {
+
+tcp::socket::wait_type Direction(const IoResult& r) {
+    return r.state == IoResult::State::WaitWrite ? tcp::socket::wait_write : tcp::socket::wait_read;
+}
+
+// A plain socket's read or write as an IoResult.
+IoResult PlainOutcome(std::size_t bytes, const ErrorCode& error, IoResult::State wait) {
+    if (error == asio::error::would_block) {
+        return {0, wait};
+    }
+    return {bytes, error ? IoResult::State::Failed : IoResult::State::Done};
+}
+
+}  // namespace
+
+IoResult HttpServer::Impl::ReadSome(Connection& c, std::size_t room) {
+    if (c.tls) {
+        return c.tls->Read(readBuffer, room);
+    }
+    ErrorCode error;
+    const std::size_t n = c.socket.read_some(asio::buffer(readBuffer, room), error);
+    return PlainOutcome(n, error, IoResult::State::WaitRead);
+}
+
+IoResult HttpServer::Impl::WriteSome(Connection& c) {
+    const char* data = c.out.data() + c.sent;
+    const std::size_t size = c.out.size() - c.sent;
+    if (c.tls) {
+        return c.tls->Write(data, size);
+    }
+    ErrorCode error;
+    const std::size_t n = c.socket.write_some(asio::buffer(data, size), error);
+    return PlainOutcome(n, error, IoResult::State::WaitWrite);
+}
+
 template <typename Next>
 void HttpServer::Impl::WaitFor(const ConnectionPtr& c, tcp::socket::wait_type what, Next next) {
     c->socket.async_wait(what, [c, turn = c->turn, next](const ErrorCode& error) {
@@ -25,18 +61,17 @@ void HttpServer::Impl::WaitFor(const ConnectionPtr& c, tcp::socket::wait_type wh
 void HttpServer::Impl::ReadMore(const ConnectionPtr& c) {
     const std::uint64_t turn = c->turn;
     while (c->phase == Phase::Reading && c->turn == turn) {
-        ErrorCode error;
         const std::size_t room = kMaxHeadBytes - std::min(c->in.size(), kMaxHeadBytes - 1);
-        const std::size_t n = c->socket.read_some(asio::buffer(readBuffer, room), error);
-        if (error == asio::error::would_block) {
-            WaitFor(c, tcp::socket::wait_read, [this](const ConnectionPtr& c) { ReadMore(c); });
-            return;
-        }
-        if (error) {
+        const IoResult read = ReadSome(*c, room);
+        if (read.state == IoResult::State::Failed) {
             Drop(*c);
             return;
         }
-        c->in.append(readBuffer, n);
+        if (read.state != IoResult::State::Done) {
+            WaitFor(c, Direction(read), [this](const ConnectionPtr& c) { ReadMore(c); });
+            return;
+        }
+        c->in.append(readBuffer, read.bytes);
         TakeRequest(c);
     }
 }
@@ -119,18 +154,17 @@ void HttpServer::Impl::Answer(const ConnectionPtr& c, const HttpRequest* request
 
 void HttpServer::Impl::Write(const ConnectionPtr& c) {
     while (c->sent < c->out.size()) {
-        ErrorCode error;
-        c->sent += c->socket.write_some(
-            asio::buffer(c->out.data() + c->sent, c->out.size() - c->sent), error);
-        if (error == asio::error::would_block) {
-            SetDeadline(*c);  // for a client that does not take its reply
-            WaitFor(c, tcp::socket::wait_write, [this](const ConnectionPtr& c) { Write(c); });
-            return;
-        }
-        if (error) {
+        const IoResult written = WriteSome(*c);
+        if (written.state == IoResult::State::Failed) {
             Drop(*c);
             return;
         }
+        if (written.state != IoResult::State::Done) {
+            SetDeadline(*c);  // for a client that does not take its reply
+            WaitFor(c, Direction(written), [this](const ConnectionPtr& c) { Write(c); });
+            return;
+        }
+        c->sent += written.bytes;
     }
     if (c->closeAfterReply) {
         Drop(*c);

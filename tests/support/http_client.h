@@ -32,6 +32,17 @@ public:
         headers_ = curl_slist_append(headers_, line.c_str());
         curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
     }
+    // HTTPS: only certificates that the authority in caFile signed are taken.
+    void TrustOnly(const std::string& caFile) {
+        curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile.c_str());
+        curl_easy_setopt(curl_, CURLOPT_CAPATH, nullptr);
+    }
+    // How many new connections the last request opened (0: it reused one).
+    long NewConnections() {
+        long count = -1;
+        curl_easy_getinfo(curl_, CURLINFO_NUM_CONNECTS, &count);
+        return count;
+    }
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
