@@ -62,8 +62,8 @@ inline constexpr const char* kTwinsToTheOldest[] = {
     "(" KESTROME_OLDER_TWIN ")",
 };
 
-// Gives each account that is the oldest of its name in any case that name in
-// lower case.
+// PostgreSQL's schema step that gives each account that is the oldest of
+// its name in any case that name in lower case, as its unique DNS name.
 inline constexpr const char* kDnsNamesOfTheOldest =
     "UPDATE accounts SET dns_name = lower(name) WHERE NOT EXISTS (" KESTROME_OLDER_TWIN ")";
 
