@@ -43,15 +43,17 @@ const char* kVersion3[] = {
     " EXECUTE FUNCTION note_withdrawal()",
 };
 
-// Version 4: as in the SQLite store, the names the zone held; and each
-// account's DNS name, unique, so that adds by instances at once cannot make
-// case twins (the younger twins of older databases have none).
+// Version 4: as in the SQLite store, the names the zone held and the index
+// of the names in lower case; and each account's DNS name, unique, so that
+// adds by instances at once cannot make case twins (the younger twins of
+// older databases have none).
 const char* kVersion4[] = {
     "CREATE TABLE zone_names (name TEXT PRIMARY KEY NOT NULL,"
     " addresses TEXT NOT NULL, own INTEGER NOT NULL)",
     "ALTER TABLE accounts ADD COLUMN dns_name TEXT",
     sql::kDnsNamesOfTheOldest,
     "CREATE UNIQUE INDEX accounts_dns_name ON accounts (dns_name)",
+    sql::kLowerNameIndex,
 };
 
 }  // namespace

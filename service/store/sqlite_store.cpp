@@ -49,10 +49,12 @@ const char* kVersion3[] = {
     " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.name); END",
 };
 
-// Version 4: the names the zone held when publication last started.
+// Version 4: the names the zone held when publication last started, and an
+// index of the names in lower case.
 const char* kVersion4[] = {
     "CREATE TABLE zone_names (name TEXT PRIMARY KEY NOT NULL,"
     " addresses TEXT NOT NULL, own INTEGER NOT NULL)",
+    sql::kLowerNameIndex,
 };
 
 std::string Text(sqlite3_stmt* st, int column) {
