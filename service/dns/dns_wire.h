@@ -7,6 +7,7 @@
 
 #include <ldns/ldns.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -22,6 +23,20 @@ struct Freer {
 using Packet = std::unique_ptr<ldns_pkt, Freer<ldns_pkt, ldns_pkt_free>>;
 using Buffer = std::unique_ptr<ldns_buffer, Freer<ldns_buffer, ldns_buffer_free>>;
 using RrList = std::unique_ptr<ldns_rr_list, Freer<ldns_rr_list, ldns_rr_list_deep_free>>;
+
+// A socket that closes itself.
+struct OwnedSocket {
+    int fd = -1;
+    OwnedSocket() = default;
+    explicit OwnedSocket(int f) : fd(f) {}
+    ~OwnedSocket() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    OwnedSocket(const OwnedSocket&) = delete;
+    OwnedSocket& operator=(const OwnedSocket&) = delete;
+};
 
 // Signs message with the target's key; false when it cannot be.
 bool Sign(ldns_pkt* message, const DnsTarget& target);

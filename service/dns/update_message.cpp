@@ -116,12 +116,8 @@ void Exchange(const DnsTarget& target, std::vector<InFlight>& flights) {
     if (!dns_wire::ServerAddress(target, to, toLength)) {
         return settleRest("the name server's address " + target.host + " is not numeric");
     }
-    const int fd = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const std::unique_ptr<const int, void (*)(const int*)> closer(&fd, [](const int* f) {
-        if (*f >= 0) {
-            close(*f);
-        }
-    });
+    const dns_wire::OwnedSocket owned(socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const int fd = owned.fd;
     if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr*>(&to), toLength) != 0) {
         return settleRest("cannot send to " + server + ": " + std::strerror(errno));
     }

@@ -26,16 +26,6 @@ constexpr std::uint32_t kPublishedTtl = 60;
 // beside the service's.
 constexpr std::size_t kMaxZoneBytes = std::size_t(256) << 20;
 
-// A descriptor that closes itself.
-struct Socket {
-    int fd = -1;
-    ~Socket() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
 bool WaitReady(int fd, short events, Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -44,7 +34,7 @@ bool WaitReady(int fd, short events, Clock::time_point deadline) {
 }
 
 // Connects without waiting past the deadline; empty on success.
-std::string Connect(const DnsTarget& target, Socket& s, Clock::time_point deadline) {
+std::string Connect(const DnsTarget& target, dns_wire::OwnedSocket& s, Clock::time_point deadline) {
     sockaddr_storage to{};
     socklen_t length = 0;
     if (!dns_wire::ServerAddress(target, to, length)) {
@@ -198,7 +188,7 @@ std::string TakeMessage(const std::vector<std::uint8_t>& wire, const ldns_pkt* q
 std::string ReadZone(const DnsTarget& target, std::vector<HeldName>& held) {
     const Clock::time_point deadline = Clock::now() + kTransferWait;
     const std::string server = dns_wire::ServerText(target);
-    Socket s;
+    dns_wire::OwnedSocket s;
     if (const std::string failure = Connect(target, s, deadline); !failure.empty()) {
         return "cannot connect to " + server + ": " + failure;
     }

@@ -167,15 +167,20 @@ bool SqliteStore::Prepare() {
         }
     }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
-    if (!done) {
-        const Trouble trouble = writer_.trouble;  // the failed step's, not the rollback's
-        const std::string text = writer_.troubleText;
-        Execute("ROLLBACK", {});
-        writer_.trouble = trouble;
-        writer_.troubleText = text;
-        return false;
+    std::lock_guard lock(writer_.mutex);
+    return FinishHeld(done);
+}
+
+bool SqliteStore::FinishHeld(bool done) {
+    if (done && ExecuteHeld(writer_, "COMMIT", {}) >= 0) {
+        return true;
     }
-    return Execute("COMMIT", {}) >= 0;
+    const Trouble trouble = writer_.trouble;  // the failed step's, not the rollback's
+    const std::string text = writer_.troubleText;
+    ExecuteHeld(writer_, "ROLLBACK", {});
+    writer_.trouble = trouble == Trouble::None ? Trouble::Failed : trouble;
+    writer_.troubleText = text;
+    return false;
 }
 
 void SqliteStore::Link::Note(int rc) {
@@ -361,14 +366,7 @@ bool SqliteStore::NoteZone(const std::vector<HeldName>& held) {
     for (const char* step : sql::kSortOutZoneNames) {
         done = done && ExecuteHeld(writer_, step, {}) >= 0;
     }
-    if (done && ExecuteHeld(writer_, "COMMIT", {}) >= 0) {
-        return true;
-    }
-    const std::string text = writer_.troubleText;  // the failed step's, not the rollback's
-    ExecuteHeld(writer_, "ROLLBACK", {});
-    writer_.trouble = Trouble::Failed;
-    writer_.troubleText = text;
-    return false;
+    return FinishHeld(done);
 }
 
 std::int64_t SqliteStore::DataVersion() {

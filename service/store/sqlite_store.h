@@ -70,6 +70,10 @@ private:
     // The pending publications, of one name when name is given.
     std::optional<std::vector<Publication>> Pending(const std::string* name);
 
+    // Commits the writer's transaction when done, else rolls it back keeping
+    // the failed step's trouble; whether it committed. The writer's mutex is
+    // held.
+    bool FinishHeld(bool done);
     // Sets up a database that is new or of an earlier version; a current one
     // is left unwritten, so it can be read while another process writes.
     bool Prepare();
