@@ -1,22 +1,109 @@
 #include "service/app/routes.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "service/common/address.h"
+#include "service/common/basic_auth.h"
 #include "service/common/log_line.h"
 
 namespace service {
 
-// Only GET records an update; the home page also answers HEAD.
-std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, const std::string& peer,
+namespace {
+
+HttpResponse ClientReply(const UpdateReply& reply) {
+    if (!reply.code) {
+        return HttpResponse::Status(reply.httpStatus);
+    }
+    return HttpResponse::Text(200, reply.body);
+}
+
+std::optional<HttpResponse> ClientUpdate(Updates& updates, const HttpRequest& req,
+                                         const std::string& peer, HttpServer::Reply reply) {
+    return updates.Start({QueryValue(req.query, "login"), QueryValue(req.query, "password"), peer,
+                          [peer](const Account&) { return peer; },
+                          [](const UpdateReply& r, const Account&) { return ClientReply(r); }},
+                         std::move(reply));
+}
+
+HttpResponse BadAuth() {
+    HttpResponse refusal = HttpResponse::Text(401, "badauth");
+    refusal.challenge = "Basic realm=\"kestrome\"";
+    return refusal;
+}
+
+// A proved request's answer: the account's state, else one line per name.
+HttpResponse DynAnswer(const DynRequest& dyn, const HostNaming& naming, const UpdateReply& reply,
+                       const Account& before) {
+    if (!reply.code) {
+        return reply.httpStatus == kNotStored ? HttpResponse::Text(kNotStored, "911")
+                                              : HttpResponse::Status(reply.httpStatus);
+    }
+    switch (*reply.code) {
+        case ReplyCode::UnknownLogin:
+        case ReplyCode::WrongPassword:
+            return BadAuth();
+        case ReplyCode::Banned:
+            return HttpResponse::Text(200, "abuse");
+        case ReplyCode::Updated:
+            break;
+    }
+    std::vector<DynName> kinds;
+    for (const std::string& name : dyn.names) {
+        kinds.push_back(ClassifyDynName(name, before, naming));
+    }
+    return HttpResponse::Text(200, DynReplyLines(dyn, kinds, before));
+}
+
+// Requests that cannot be served are answered before any credential is
+// checked, and record nothing; so is a request without credentials, which
+// counts as a wrong password.
+std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming,
+                                      const HttpRequest& req, const std::string& peer,
+                                      HttpServer::Reply reply) {
+    auto dyn = std::make_shared<DynRequest>();
+    switch (ParseDynRequest(req.query, peer, *dyn)) {
+        case DynParse::TooManyNames:
+            return HttpResponse::Text(200, "numhost");
+        case DynParse::NotAnAddress:
+            return HttpResponse::Text(400, "the address given is not one");
+        case DynParse::Ok:
+            break;
+    }
+    if (dyn->names.empty()) {
+        dyn->names.emplace_back();
+    }
+    const BasicCredentials credentials =
+        ParseBasicAuthorization(req.authorization).value_or(BasicCredentials{});
+    return updates.Start({credentials.user, credentials.password, peer,
+                          [dyn, naming](const Account& account) -> std::optional<std::string> {
+                              for (const std::string& name : dyn->names) {
+                                  if (ClassifyDynName(name, account, naming) == DynName::Own) {
+                                      return dyn->address;
+                                  }
+                              }
+                              return std::nullopt;
+                          },
+                          [dyn, naming](const UpdateReply& r, const Account& before) {
+                              return DynAnswer(*dyn, naming, r, before);
+                          }},
+                         std::move(reply));
+}
+
+}  // namespace
+
+// Only GET records an update; the address check and the home page also
+// answer HEAD.
+std::optional<HttpResponse> Route(Updates& updates, const HostNaming& naming,
+                                  const HttpRequest& req, const std::string& peer,
                                   HttpServer::Reply reply) {
-    if (req.path == kUpdatePath) {
+    if (req.path == kUpdatePath || req.path == kDynUpdatePath) {
         if (req.method != "GET") {
             return HttpResponse::NotAllowed("GET");
         }
-        return updates.Start(QueryValue(req.query, "login"), QueryValue(req.query, "password"),
-                             peer, std::move(reply));
+        return req.path == kUpdatePath ? ClientUpdate(updates, req, peer, std::move(reply))
+                                       : DynUpdate(updates, naming, req, peer, std::move(reply));
     }
     if (req.path == kCheckIpPath) {
         if (req.method != "GET" && req.method != "HEAD") {

@@ -1,5 +1,6 @@
-// What each path of the service answers: the update script, the address
-// check, the home page, and 404 for the rest; and which address a request is taken to come from.
+// What each path of the service answers: the client's update script, the
+// dyndns2 update, the address check, the home page, and 404 for the rest; and
+// which address a request is taken to come from.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "service/app/dyndns.h"
 #include "service/app/updates.h"
 #include "service/http/request_head.h"
 #include "service/http/server.h"
@@ -19,7 +21,8 @@ inline constexpr const char* kUpdatePath = "/process.php";
 inline constexpr const char* kCheckIpPath = "/checkip";
 
 // Answers req now, or returns nothing and answers through reply later.
-std::optional<HttpResponse> Route(Updates& updates, const HttpRequest& req, const std::string& peer,
+std::optional<HttpResponse> Route(Updates& updates, const HostNaming& naming,
+                                  const HttpRequest& req, const std::string& peer,
                                   HttpServer::Reply reply);
 
 // The address a request comes from: the connection's, or, for a request one

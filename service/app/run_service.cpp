@@ -78,14 +78,16 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
         updates.addressChanged = [&publication] { publication->Nudge(); };
     }
     ForwardedFieldNotes forwardedNotes;
+    const HostNaming naming = dns ? HostNaming{dns->zone, dns->reserved} : HostNaming{};
     HttpServer server(
-        [&updates, &trustedProxies](const HttpRequest& req, const std::string& peer,
-                                    HttpServer::Reply reply) -> std::optional<HttpResponse> {
+        [&updates, &naming, &trustedProxies](
+            const HttpRequest& req, const std::string& peer,
+            HttpServer::Reply reply) -> std::optional<HttpResponse> {
             const std::optional<std::string> client = ClientAddress(peer, &req, trustedProxies);
             if (!client) {
                 return HttpResponse::Status(400);
             }
-            return Route(updates, req, *client, std::move(reply));
+            return Route(updates, naming, req, *client, std::move(reply));
         },
         [&log, &refusals, &forwardedNotes, &trustedProxies](
             const std::string& connection, const HttpRequest* req, const HttpResponse& res) {

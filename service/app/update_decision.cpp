@@ -39,13 +39,14 @@ UpdateReply AsItNowStands(AccountStore& store, PasswordCheck& check, const Accou
 // A proved password: a banned account is told so, anyone else's address is
 // recorded, and never acknowledged when it was not stored.
 UpdateReply RecordProvedUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                               const std::string& peerAddress, std::int64_t now) {
+                               const std::string& peerAddress, const std::string& address,
+                               std::int64_t now) {
     if (account.banned) {
         return UpdateReply::Reply(ReplyCode::Banned);
     }
-    switch (store.RecordUpdate(account.name, account.passwordHash, peerAddress, now)) {
+    switch (store.RecordUpdate(account.name, account.passwordHash, address, now)) {
         case AccountStore::Recording::Recorded:
-            return UpdateReply::Reply(ReplyCode::Updated, peerAddress);
+            return UpdateReply::Reply(ReplyCode::Updated, address);
         case AccountStore::Recording::AccountChanged:
             return AsItNowStands(store, check, account, peerAddress, now);
         case AccountStore::Recording::Failed:
@@ -106,7 +107,7 @@ UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::s
             return *refused;
         }
     }
-    return RecordProvedUpdate(store, check, step.account, peerAddress, now);
+    return RecordProvedUpdate(store, check, step.account, peerAddress, peerAddress, now);
 }
 
 }  // namespace service

@@ -50,10 +50,11 @@ std::optional<UpdateReply> VerifyUpdate(PasswordCheck& check, const Account& acc
                                         const std::string& password, const std::string& peerAddress,
                                         std::int64_t now);
 
-// The last step, for a proved password: records the update unless the account
-// changed meanwhile, and replies.
+// The last step, for a proved password: records address (empty: none) unless
+// the account changed meanwhile, and replies.
 UpdateReply RecordProvedUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                               const std::string& peerAddress, std::int64_t now);
+                               const std::string& peerAddress, const std::string& address,
+                               std::int64_t now);
 
 // Every step: decides the reply for a login and password from peerAddress at
 // time now, recording the update when it succeeds. Over-long values are

@@ -7,17 +7,6 @@
 
 namespace service {
 
-namespace {
-
-HttpResponse Response(const UpdateReply& reply) {
-    if (!reply.code) {
-        return HttpResponse::Status(reply.httpStatus);
-    }
-    return HttpResponse::Content("text/plain", reply.body);
-}
-
-}  // namespace
-
 Updates::Updates(AccountStore& store)
     : store_(store),
       verifications_(ProcessorCount(),
@@ -26,47 +15,57 @@ Updates::Updates(AccountStore& store)
                      }),
       records_(store.ConcurrentWrites()) {}
 
-std::optional<HttpResponse> Updates::Start(const std::string& login, const std::string& password,
-                                           const std::string& peer, HttpServer::Reply reply) {
-    if (check_.failures.Refused(peer, NowSeconds())) {
+std::optional<HttpResponse> Updates::Start(Request request, HttpServer::Reply reply) {
+    if (check_.failures.Refused(request.peer, NowSeconds())) {
         return HttpResponse::Status(kTooManyFailures);
     }
-    lookups_.Post([this, login, password, peer, reply] {
-        UpdateStep step = BeginUpdate(store_, check_, login, password, peer, NowSeconds());
+    lookups_.Post([this, request = std::make_shared<const Request>(std::move(request)), reply] {
+        UpdateStep step = BeginUpdate(store_, check_, request->login, request->password,
+                                      request->peer, NowSeconds());
         if (step.reply) {
-            reply(Response(*step.reply));
+            reply(request->answer(*step.reply, step.account));
         } else if (step.proved) {
-            Record(std::move(step.account), peer, reply);
+            Record(std::move(step.account), request, reply);
         } else {
-            Verify(std::move(step.account), password, peer, reply);
+            Verify(std::move(step.account), request, reply);
         }
     });
     return std::nullopt;
 }
 
-void Updates::Verify(Account account, const std::string& password, const std::string& peer,
-                     const HttpServer::Reply& reply) {
+void Updates::Verify(Account account, const Shared& request, const HttpServer::Reply& reply) {
     FairQueue::Job job;
-    job.run = [this, account = std::move(account), password, peer, reply]() mutable {
-        if (auto refused = VerifyUpdate(check_, account, password, peer, NowSeconds())) {
-            reply(Response(*refused));
+    job.run = [this, account = std::move(account), request, reply]() mutable {
+        if (auto refused =
+                VerifyUpdate(check_, account, request->password, request->peer, NowSeconds())) {
+            reply(request->answer(*refused, account));
         } else {
-            Record(std::move(account), peer, reply);
+            Record(std::move(account), request, reply);
         }
     };
     job.gone = [reply] { return reply.ClientGone(); };
     job.skip = [reply] { reply(HttpResponse::Status(kClientGone)); };
-    verifications_.Post(AddressBlock(peer), std::move(job));
+    verifications_.Post(AddressBlock(request->peer), std::move(job));
 }
 
-void Updates::Record(Account account, const std::string& peer, const HttpServer::Reply& reply) {
-    records_.Post([this, account = std::move(account), peer, reply] {
-        const UpdateReply answer = RecordProvedUpdate(store_, check_, account, peer, NowSeconds());
-        reply(Response(answer));
-        if (answer.code == ReplyCode::Updated && account.lastAddress != peer) {
-            addressChanged();
-        }
-    });
+// A request that records nothing is answered as soon as its password is
+// proved.
+void Updates::Record(Account account, const Shared& request, const HttpServer::Reply& reply) {
+    std::optional<std::string> address = request->addressFor(account);
+    if (!address) {
+        const ReplyCode code = account.banned ? ReplyCode::Banned : ReplyCode::Updated;
+        reply(request->answer(UpdateReply::Reply(code), account));
+        return;
+    }
+    records_.Post(
+        [this, account = std::move(account), address = std::move(*address), request, reply] {
+            const UpdateReply answer =
+                RecordProvedUpdate(store_, check_, account, request->peer, address, NowSeconds());
+            reply(request->answer(answer, account));
+            if (answer.code == ReplyCode::Updated && account.lastAddress != address) {
+                addressChanged();
+            }
+        });
 }
 
 bool Updates::Stop(std::chrono::milliseconds within) {

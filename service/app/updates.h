@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,17 +31,27 @@ public:
     // skipped. Only ever logged.
     static constexpr int kClientGone = 499;
 
-    // Answers an update of login and password from peer: at once when peer
-    // is refused for now, else later through reply.
-    std::optional<HttpResponse> Start(const std::string& login, const std::string& password,
-                                      const std::string& peer, HttpServer::Reply reply);
+    // One update: whose password proves it, where it came from (the
+    // address whose failures count), the address to record for the account
+    // (none: the password is proved and nothing recorded), and how the
+    // outcome is answered, given the account as it stood before.
+    struct Request {
+        std::string login;
+        std::string password;
+        std::string peer;
+        std::function<std::optional<std::string>(const Account&)> addressFor;
+        std::function<HttpResponse(const UpdateReply&, const Account&)> answer;
+    };
+    // Answers request at once when its peer is refused for now, else later
+    // through reply.
+    std::optional<HttpResponse> Start(Request request, HttpServer::Reply reply);
     // Stops taking work; false when some is still running after within.
     bool Stop(std::chrono::milliseconds within);
 
 private:
-    void Verify(Account account, const std::string& password, const std::string& peer,
-                const HttpServer::Reply& reply);
-    void Record(Account account, const std::string& peer, const HttpServer::Reply& reply);
+    using Shared = std::shared_ptr<const Request>;
+    void Verify(Account account, const Shared& request, const HttpServer::Reply& reply);
+    void Record(Account account, const Shared& request, const HttpServer::Reply& reply);
 
     AccountStore& store_;
     PasswordCheck check_;

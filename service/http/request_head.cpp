@@ -134,6 +134,9 @@ HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpR
     out.method = Std(head.method_string());
     out.keepAlive = head.keep_alive();
     out.forwardedFor = LastForwardedFor(head);
+    if (head.count(http::field::authorization) == 1) {
+        out.authorization = Std(head[http::field::authorization]);
+    }
     return SplitTarget(Std(head.target()), out) ? HeadResult::Complete : HeadResult::Malformed;
 }
 

@@ -25,6 +25,9 @@ struct HttpRequest {
     // blanks around it: the one a load balancer in front added. Nothing
     // without such a field.
     std::optional<std::string> forwardedFor;
+    // The Authorization field as sent; empty without one (or with several,
+    // which says nothing certain).
+    std::string authorization;
 };
 
 // What the bytes received so far amount to. Anything but Incomplete and

@@ -10,6 +10,8 @@ const char* Reason(int status) {
             return "OK";
         case 400:
             return "Bad Request";
+        case 401:
+            return "Unauthorized";
         case 404:
             return "Not Found";
         case 405:
@@ -42,6 +44,9 @@ std::string SerializeResponse(const HttpResponse& r, bool withBody, bool keepAli
     }
     if (!r.allow.empty()) {
         out += "Allow: " + r.allow + "\r\n";
+    }
+    if (!r.challenge.empty()) {
+        out += "WWW-Authenticate: " + r.challenge + "\r\n";
     }
     if (r.noStore) {
         out += "Cache-Control: no-store\r\n";

@@ -10,12 +10,16 @@ struct HttpResponse {
     int status = 200;
     std::string contentType;  // empty when there is no body
     std::string body;
-    std::string allow;     // the Allow header of a 405
-    bool noStore = false;  // an answer no cache may keep: it differs per client
+    std::string allow;        // the Allow header of a 405
+    bool noStore = false;     // an answer no cache may keep: it differs per client
+    std::string challenge{};  // the WWW-Authenticate header of a 401
 
     static HttpResponse Status(int status) { return {status, {}, {}, {}}; }
     static HttpResponse Content(std::string type, std::string body) {
         return {200, std::move(type), std::move(body), {}, false};
+    }
+    static HttpResponse Text(int status, std::string body) {
+        return {status, "text/plain", std::move(body), {}, false};
     }
     static HttpResponse NotAllowed(std::string allow) {
         return {405, {}, {}, std::move(allow), false};

@@ -16,12 +16,14 @@ public:
         curl_easy_setopt(curl_, CURLOPT_INTERFACE, source);
         curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 30L);
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        const auto collect = +[](char* d, size_t s, size_t n, void* out) {
+            static_cast<std::string*>(out)->append(d, s * n);
+            return s * n;
+        };
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body_);
-        curl_easy_setopt(
-            curl_, CURLOPT_WRITEFUNCTION, +[](char* d, size_t s, size_t n, void* out) {
-                static_cast<std::string*>(out)->append(d, s * n);
-                return s * n;
-            });
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &head_);
+        curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, collect);
     }
     ~HttpClient() {
         curl_easy_cleanup(curl_);
@@ -49,6 +51,7 @@ public:
     // The body, or nothing when no reply arrived; status gets the HTTP status.
     std::optional<std::string> Get(const std::string& url, long* status = nullptr) {
         body_.clear();
+        head_.clear();
         curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
         if (curl_easy_perform(curl_) != CURLE_OK) {
             return std::nullopt;
@@ -59,10 +62,14 @@ public:
         return body_;
     }
 
+    // The last reply's status line and header lines, as received.
+    const std::string& Head() const { return head_; }
+
 private:
     CURL* curl_;
     curl_slist* headers_ = nullptr;
     std::string body_;
+    std::string head_;
 };
 
 }  // namespace testsupport

@@ -25,19 +25,6 @@ constexpr const char* kKdig = "/usr/bin/kdig";
 constexpr const char* kSecret = "XKd3Cb22bOt0hQUQaQJqxESo3HEO+UnvgrNUw95c/Vs=";
 constexpr const char* kOtherSecret = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
 
-// What a command prints on its standard output.
-std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            out.append(buffer, n);
-        }
-        pclose(pipe);
-    }
-    return out;
-}
-
 }  // namespace
 
 KnotServer::KnotServer(const std::string& dir, const std::string& protectedLabel,
@@ -97,8 +84,8 @@ void KnotServer::Start() {
         _exit(127);
     }
     for (int i = 0; i < 100; ++i) {
-        if (Output(std::string(kKdig) + " @127.0.0.1 -p " + std::to_string(port_) +
-                   " example.test SOA +short +tcp +time=1 +retry=0 2>/dev/null")
+        if (CommandOutput(std::string(kKdig) + " @127.0.0.1 -p " + std::to_string(port_) +
+                          " example.test SOA +short +tcp +time=1 +retry=0 2>/dev/null")
                 .find("ns.example.test.") != std::string::npos) {
             trouble_.clear();
             return;
@@ -118,9 +105,9 @@ void KnotServer::Stop() {
 
 std::string KnotServer::Records(const std::string& label) const {
     const std::string name = label + ".example.test";
-    std::istringstream answer(Output(std::string(kKdig) + " @127.0.0.1 -p " +
-                                     std::to_string(port_) + " +noall +answer +time=1 +retry=0 " +
-                                     name + " A " + name + " AAAA 2>/dev/null"));
+    std::istringstream answer(CommandOutput(
+        std::string(kKdig) + " @127.0.0.1 -p " + std::to_string(port_) +
+        " +noall +answer +time=1 +retry=0 " + name + " A " + name + " AAAA 2>/dev/null"));
     std::vector<std::string> records;
     std::string owner, ttl, klass, type, data;
     while (answer >> owner >> ttl >> klass >> type >> data) {

@@ -1,5 +1,5 @@
-// A temporary folder for a test, removed with its content afterwards, and
-// helpers to read and write whole files.
+// A temporary folder for a test, removed with its content afterwards,
+// helpers to read and write whole files, and what a command prints.
 #pragma once
 
 #include <string>
@@ -33,5 +33,7 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 int FileMode(const std::string& path);
+// What a shell command prints on its standard output.
+std::string CommandOutput(const std::string& command);
 
 }  // namespace testsupport

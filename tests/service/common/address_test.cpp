@@ -1,7 +1,8 @@
-// Addresses as the service reads and counts them.
+// Addresses and credentials as the service reads them.
 #include <gtest/gtest.h>
 
 #include "service/common/address.h"
+#include "service/common/basic_auth.h"
 
 using namespace service;
 
@@ -36,3 +37,20 @@ TEST(AddressTest, BlocksAndCanonicalForms) {
 }
 
 }  // namespace
+
+// Basic credentials as clients send them: the scheme in any case, padding
+// or none, a colon in the password kept; anything else is no credentials.
+TEST(BasicAuthorizationTest, ReadsUserAndPasswordAndRefusesTheRest) {
+    const auto read = [](const std::string& field) {
+        const auto c = ParseBasicAuthorization(field);
+        return c ? c->user + "|" + c->password : std::string("none");
+    };
+    EXPECT_EQ(read("Basic am9lOnB3"), "joe|pw");
+    EXPECT_EQ(read("bAsIc   am9lOnA6dzo="), "joe|p:w:");
+    EXPECT_EQ(read("Basic am9lOnA6dzo"), "joe|p:w:");
+    EXPECT_EQ(read("Basic Ojo="), "|:");
+    for (const char* bad : {"", "Basic", "Basic am9l", "Bearer am9lOnB3", "Basic am9lOn*3",
+                            "Basic am9lOnB3a", "Basicam9lOnB3"}) {
+        EXPECT_EQ(read(bad), "none") << bad;
+    }
+}

@@ -1,0 +1,48 @@
+// The dyndns2 update (/nic/update) that routers and dynamic-DNS daemons
+// speak: the names and address a request gives, which of them the account
+// may update, and the reply's lines.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/store/account_store.h"
+
+namespace service {
+
+inline constexpr const char* kDynUpdatePath = "/nic/update";
+inline constexpr std::size_t kMaxDynNames = 20;
+
+struct DynRequest {
+    std::vector<std::string> names;  // as sent, in order
+    std::string address;             // canonical; empty for offline
+    std::string shown;               // the address as the reply lines echo it
+    bool offline = false;
+};
+
+enum class DynParse { Ok, TooManyNames, NotAnAddress };
+
+// Reads a request's query; the caller's address is taken when it gives none.
+// Both of myip's forms (IPv4, IPv6) are read; one address of each is not yet
+// kept, since an account holds one address, and is NotAnAddress.
+DynParse ParseDynRequest(std::string_view query, const std::string& caller, DynRequest& out);
+
+// Where the hosts' names are: LABEL.ZONE, or LABEL alone without a zone.
+struct HostNaming {
+    std::string zone;  // as ZoneName gives it; empty when there is none
+    std::set<std::string> reserved;
+};
+
+// What one name of a request is to an account: its own host, a name that is
+// not a host it may update, or one not under the zone.
+enum class DynName { Own, NoHost, NotFqdn };
+DynName ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming);
+
+// The reply's body for a proved request: one line per name, in its order.
+// before is the account as it stood before the update was recorded.
+std::string DynReplyLines(const DynRequest& request, const std::vector<DynName>& kinds,
+                          const Account& before);
+
+}  // namespace service

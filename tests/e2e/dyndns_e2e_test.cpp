@@ -1,0 +1,181 @@
+// The dyndns2 update as routers and the dynamic-DNS daemons Debian ships
+// (ddclient, inadyn) send it, over plain HTTP and the service's own TLS, with
+// the names published by a real name server (Knot DNS) each test starts.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "support/http_client.h"
+#include "support/knot_server.h"
+#include "support/service_process.h"
+#include "support/temp_dir.h"
+#include "support/test_certificate.h"
+
+using namespace testsupport;
+
+namespace {
+
+class DynDnsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access("/usr/sbin/knotd", X_OK) != 0) {
+            GTEST_SKIP() << "Knot DNS is not installed (scripts/install-deps installs it)";
+        }
+        ASSERT_EQ(knot.Trouble(), "");
+        ASSERT_EQ(certificate.trouble, "");
+        AddAccount(db, "joe", "pw");
+        service = std::make_unique<ServiceProcess>(
+            db, 0, "127.0.0.1", -1, 0,
+            std::vector<std::string>{"--dns-server", knot.HostPort(), "--dns-zone",
+                                     KnotServer::kZone, "--dns-key", knot.KeyFile(), "--tls-cert",
+                                     certificate.cert, "--tls-key", certificate.key, "--tls-listen",
+                                     "127.0.0.1:" + std::to_string(tlsPort)});
+        ASSERT_TRUE(service->Ready()) << service->Log();
+    }
+    // The reply to /nic/update?QUERY with credentials ("user:password", or
+    // none); status gets the HTTP status.
+    std::string Update(const std::string& credentials, const std::string& query,
+                       long* status = nullptr) {
+        const std::string at = credentials.empty() ? "" : credentials + "@";
+        return client.Get("http://" + at + service->HostPort() + "/nic/update?" + query, status)
+            .value_or("no reply");
+    }
+    std::string Server(bool tls) const {
+        return "127.0.0.1:" + std::to_string(tls ? tlsPort : service->Port());
+    }
+
+    TempDir dir;
+    const std::string db = dir.File("s.db");
+    KnotServer knot{dir.Path()};
+    const TestCertificate certificate = MakeTestCertificate(dir.Path(), "service");
+    const int tlsPort = FreeLoopbackPort();
+    std::unique_ptr<ServiceProcess> service;
+    HttpClient client;
+};
+
+// One line per name in the request's order; what is not proved, not the
+// account's or not an address changes nothing.
+TEST_F(DynDnsTest, OneLinePerNameAndNothingChangedByWhatIsRefused) {
+    long status = 0;
+    EXPECT_EQ(Update("", "hostname=joe.example.test&myip=127.0.0.5", &status), "badauth");
+    EXPECT_EQ(status, 401);
+    EXPECT_NE(client.Head().find("\r\nWWW-Authenticate: Basic realm="), std::string::npos)
+        << client.Head();
+    EXPECT_EQ(Update("joe:wrong", "hostname=joe.example.test&myip=127.0.0.5", &status), "badauth");
+    EXPECT_EQ(status, 401);
+    EXPECT_EQ(Update("joe:pw", "hostname=joe.example.test&myip=no.such", &status),
+              "the address given is not one");
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(knot.Records("joe"), "");
+
+    EXPECT_EQ(Update("joe:pw",
+                     "hostname=joe.example.test,JOE.Example.Test.,bob.example.test,"
+                     "joe.example.org&myip=127.0.0.5&system=dyndns&wildcard=NOCHG",
+                     &status),
+              "good 127.0.0.5\nnochg 127.0.0.5\nnohost\nnotfqdn");
+    EXPECT_EQ(status, 200);
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.0.5", 2));
+    EXPECT_EQ(Update("joe:pw", "hostname=joe.example.test&myip=127.0.0.5"), "nochg 127.0.0.5");
+    std::string many = "hostname=joe.example.test";
+    for (int i = 0; i < 20; ++i) {
+        many += ",joe.example.test";
+    }
+    EXPECT_EQ(Update("joe:pw", many + "&myip=127.0.0.6"), "numhost");
+    EXPECT_EQ(Update("joe:pw", "hostname=joe.example.test&myip=127.0.0.5&offline=YES"),
+              "good 127.0.0.5");
+    EXPECT_TRUE(knot.WaitFor("joe", "", 2)) << "offline withdraws the record";
+    RunServiceCommand(db, "user ban joe");
+    EXPECT_EQ(Update("joe:pw", "hostname=joe.example.test&myip=127.0.0.7"), "abuse");
+    ASSERT_EQ(service->Stop(), 0);
+    EXPECT_NE(service->Log().find("GET /nic/update login=\"joe\" hostname=\"joe.example.test\""
+                                  " reply=\"nochg 127.0.0.5\""),
+              std::string::npos)
+        << service->Log();
+    EXPECT_EQ(service->Log().find("pw"), std::string::npos) << "no password is logged";
+}
+
+// ddclient as Debian ships it, one run in the foreground, reading the address
+// from the check page and updating joe's name over HTTP or HTTPS; with a
+// wrong password it says it failed and the name stays as it was.
+class DdclientTest : public DynDnsTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        if (access("/usr/bin/ddclient", X_OK) != 0) {
+            GTEST_SKIP() << "ddclient is not installed (scripts/install-deps installs it)";
+        }
+        DynDnsTest::SetUp();
+    }
+    // What one run prints.
+    std::string Run(const std::string& password) {
+        const bool tls = GetParam();
+        const std::string scheme = tls ? "https" : "http";
+        const std::string config = dir.File("ddclient.conf");
+        WriteFile(config, "syslog=no\ntimeout=10\nssl=" + std::string(tls ? "yes" : "no") +
+                              "\nssl_ca_file=" + certificate.ca + "\nuse=web, web=" + scheme +
+                              "://" + Server(tls) +
+                              "/checkip\nprotocol=dyndns2\nserver=" + Server(tls) +
+                              "\nlogin=joe\npassword='" + password + "'\njoe.example.test\n");
+        chmod(config.c_str(), 0600);
+        return CommandOutput("timeout 30 ddclient -daemon=0 -foreground -noquiet -force -file " +
+                             config + " -cache " + dir.File("ddclient.cache") + " 2>&1");
+    }
+};
+
+TEST_P(DdclientTest, UpdatesTheNameAndFailsOnAWrongPassword) {
+    const std::string wrong = Run("wrong");
+    EXPECT_NE(wrong.find("FAILED:"), std::string::npos) << wrong;
+    EXPECT_NE(wrong.find("badauth"), std::string::npos) << wrong;
+    EXPECT_EQ(knot.Records("joe"), "");
+    const std::string right = Run("pw");
+    EXPECT_NE(right.find("SUCCESS:"), std::string::npos) << right;
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.0.1", 2)) << right << service->Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(OverHttpAndHttps, DdclientTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Https" : "Http"; });
+
+// inadyn as Debian ships it, one run, with a custom provider for the service.
+class InadynTest : public DynDnsTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        if (access("/usr/sbin/inadyn", X_OK) != 0) {
+            GTEST_SKIP() << "inadyn is not installed (scripts/install-deps installs it)";
+        }
+        DynDnsTest::SetUp();
+    }
+    std::string Run(const std::string& password) {
+        const bool tls = GetParam();
+        const std::string yesNo = tls ? "true" : "false";
+        const std::string config = dir.File("inadyn.conf");
+        // A loopback address is taken, as the test's service sees its clients.
+        WriteFile(config, "verify-address = false\nca-trust-file = " + certificate.ca +
+                              "\ncustom kestrome {\n username = joe\n password = " + password +
+                              "\n ddns-server = " + Server(tls) +
+                              "\n ddns-path = \"/nic/update?hostname=%h&myip=%i\"\n ssl = " +
+                              yesNo + "\n checkip-server = " + Server(tls) +
+                              "\n checkip-path = /checkip\n checkip-ssl = " + yesNo +
+                              "\n hostname = joe.example.test\n}\n");
+        chmod(config.c_str(), 0600);
+        return CommandOutput("timeout 30 inadyn -1 -n --force --no-pidfile -l debug -f " + config +
+                             " --cache-dir " + dir.Path() + " 2>&1");
+    }
+};
+
+TEST_P(InadynTest, UpdatesTheNameAndFailsOnAWrongPassword) {
+    const std::string wrong = Run("wrong");
+    EXPECT_NE(wrong.find("Authentication failure"), std::string::npos) << wrong;
+    EXPECT_EQ(knot.Records("joe"), "");
+    const std::string right = Run("pw");
+    EXPECT_NE(right.find("hostname=joe.example.test&myip=127.0.0.1 "), std::string::npos)
+        << "the address from the check page: " << right;
+    EXPECT_NE(right.find("Successful alias table update for joe.example.test"), std::string::npos)
+        << right;
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 127.0.0.1", 2)) << right << service->Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(OverHttpAndHttps, InadynTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Https" : "Http"; });
+
+}  // namespace
