@@ -44,7 +44,7 @@ std::optional<std::string> NewPasswordHash(const PasswordReader& readPassword,
 }
 
 int ListUsers(AccountStore& store, std::ostream& out) {
-    out << std::left << std::setw(20) << "NAME" << std::setw(8) << "BANNED" << std::setw(40)
+    out << std::left << std::setw(20) << "NAME" << std::setw(8) << "BANNED" << std::setw(56)
         << "LAST ADDRESS" << std::setw(25) << "LAST UPDATE"
         << "PUBLISHED IN DNS" << std::endl;
     const auto dash = [](const std::string& text) { return text.empty() ? "-" : text; };
@@ -54,8 +54,8 @@ int ListUsers(AccountStore& store, std::ostream& out) {
                                      : "never: \"" + a.olderTwin + "\" has the DNS name";
     };
     for (const Account& a : store.List()) {
-        out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(40)
-            << dash(a.lastAddress) << std::setw(25) << FormatTime(a.lastUpdate) << published(a)
+        out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(56)
+            << dash(a.Addresses()) << std::setw(25) << FormatTime(a.lastUpdate) << published(a)
             << std::endl;
     }
     return kOk;

@@ -32,16 +32,21 @@ DynParse ParseDynRequest(std::string_view query, const std::string& caller, DynR
     if (!v6.empty()) {
         given.push_back(v6);
     }
-    if (given.size() > 1) {
-        return DynParse::NotAnAddress;
+    if (given.empty()) {
+        given.push_back(caller);
     }
-    out.shown = given.empty() ? caller : given.front();
-    const std::string address = CanonicalAddress(out.shown);
-    if (address.empty()) {
-        return DynParse::NotAnAddress;
+    AddressUpdate addresses;
+    for (const std::string& text : given) {
+        const AddressUpdate one = AddressUpdate::Of(CanonicalAddress(text));
+        std::optional<std::string>& family = one.v4 ? addresses.v4 : addresses.v6;
+        if ((one.v4 && one.v4->empty()) || family) {
+            return DynParse::NotAnAddress;
+        }
+        family = one.v4 ? one.v4 : one.v6;
+        out.shown += (out.shown.empty() ? "" : ",") + text;
     }
-    out.offline = AsciiLower(QueryValue(query, "offline")) == "yes";
-    out.address = out.offline ? "" : address;
+    const bool offline = AsciiLower(QueryValue(query, "offline")) == "yes";
+    out.addresses = offline ? AddressUpdate::None() : addresses;
     return DynParse::Ok;
 }
 
@@ -72,7 +77,7 @@ DynName ClassifyDynName(const std::string& name, const Account& account, const H
 std::string DynReplyLines(const DynRequest& request, const std::vector<DynName>& kinds,
                           const Account& before) {
     std::string body;
-    bool changed = before.lastAddress != request.address;
+    bool changed = request.addresses.Changes(before);
     for (const DynName kind : kinds) {
         body += body.empty() ? "" : "\n";
         switch (kind) {

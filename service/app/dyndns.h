@@ -17,16 +17,16 @@ inline constexpr std::size_t kMaxDynNames = 20;
 
 struct DynRequest {
     std::vector<std::string> names;  // as sent, in order
-    std::string address;             // canonical; empty for offline
-    std::string shown;               // the address as the reply lines echo it
-    bool offline = false;
+    AddressUpdate addresses;         // canonical; both empty for offline
+    std::string shown;               // the addresses as the reply lines echo them
 };
 
 enum class DynParse { Ok, TooManyNames, NotAnAddress };
 
 // Reads a request's query; the caller's address is taken when it gives none.
-// Both of myip's forms (IPv4, IPv6) are read; one address of each is not yet
-// kept, since an account holds one address, and is NotAnAddress.
+// myip holds one address, or one of each family joined by a comma; myipv6
+// gives the IPv6 one too. Two of one family, or anything that is not an
+// address, is NotAnAddress.
 DynParse ParseDynRequest(std::string_view query, const std::string& caller, DynRequest& out);
 
 // Where the hosts' names are: LABEL.ZONE, or LABEL alone without a zone.

@@ -22,7 +22,7 @@ HttpResponse ClientReply(const UpdateReply& reply) {
 std::optional<HttpResponse> ClientUpdate(Updates& updates, const HttpRequest& req,
                                          const std::string& peer, HttpServer::Reply reply) {
     return updates.Start({QueryValue(req.query, "login"), QueryValue(req.query, "password"), peer,
-                          [peer](const Account&) { return peer; },
+                          [peer](const Account&) { return AddressUpdate::Of(peer); },
                           [](const UpdateReply& r, const Account&) { return ClientReply(r); }},
                          std::move(reply));
 }
@@ -77,10 +77,10 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
     const BasicCredentials credentials =
         ParseBasicAuthorization(req.authorization).value_or(BasicCredentials{});
     return updates.Start({credentials.user, credentials.password, peer,
-                          [dyn, naming](const Account& account) -> std::optional<std::string> {
+                          [dyn, naming](const Account& account) -> std::optional<AddressUpdate> {
                               for (const std::string& name : dyn->names) {
                                   if (ClassifyDynName(name, account, naming) == DynName::Own) {
-                                      return dyn->address;
+                                      return dyn->addresses;
                                   }
                               }
                               return std::nullopt;

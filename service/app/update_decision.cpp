@@ -36,17 +36,17 @@ UpdateReply AsItNowStands(AccountStore& store, PasswordCheck& check, const Accou
 
 }  // namespace
 
-// A proved password: a banned account is told so, anyone else's address is
-// recorded, and never acknowledged when it was not stored.
+// A proved password: a banned account is told so, anyone else's addresses
+// are recorded, and never acknowledged when they were not stored.
 UpdateReply RecordProvedUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                               const std::string& peerAddress, const std::string& address,
+                               const std::string& peerAddress, const AddressUpdate& addresses,
                                std::int64_t now) {
     if (account.banned) {
         return UpdateReply::Reply(ReplyCode::Banned);
     }
-    switch (store.RecordUpdate(account.name, account.passwordHash, address, now)) {
+    switch (store.RecordUpdate(account.name, account.passwordHash, addresses, now)) {
         case AccountStore::Recording::Recorded:
-            return UpdateReply::Reply(ReplyCode::Updated, address);
+            return UpdateReply::Reply(ReplyCode::Updated, peerAddress);
         case AccountStore::Recording::AccountChanged:
             return AsItNowStands(store, check, account, peerAddress, now);
         case AccountStore::Recording::Failed:
@@ -107,7 +107,8 @@ UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::s
             return *refused;
         }
     }
-    return RecordProvedUpdate(store, check, step.account, peerAddress, peerAddress, now);
+    return RecordProvedUpdate(store, check, step.account, peerAddress,
+                              AddressUpdate::Of(peerAddress), now);
 }
 
 }  // namespace service

@@ -50,10 +50,10 @@ std::optional<UpdateReply> VerifyUpdate(PasswordCheck& check, const Account& acc
                                         const std::string& password, const std::string& peerAddress,
                                         std::int64_t now);
 
-// The last step, for a proved password: records address (empty: none) unless
-// the account changed meanwhile, and replies.
+// The last step, for a proved password: records addresses unless the account
+// changed meanwhile, and replies (the address of Updated is peerAddress).
 UpdateReply RecordProvedUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                               const std::string& peerAddress, const std::string& address,
+                               const std::string& peerAddress, const AddressUpdate& addresses,
                                std::int64_t now);
 
 // Every step: decides the reply for a login and password from peerAddress at

@@ -51,18 +51,18 @@ void Updates::Verify(Account account, const Shared& request, const HttpServer::R
 // A request that records nothing is answered as soon as its password is
 // proved.
 void Updates::Record(Account account, const Shared& request, const HttpServer::Reply& reply) {
-    std::optional<std::string> address = request->addressFor(account);
-    if (!address) {
+    std::optional<AddressUpdate> addresses = request->addressFor(account);
+    if (!addresses) {
         const ReplyCode code = account.banned ? ReplyCode::Banned : ReplyCode::Updated;
         reply(request->answer(UpdateReply::Reply(code), account));
         return;
     }
     records_.Post(
-        [this, account = std::move(account), address = std::move(*address), request, reply] {
+        [this, account = std::move(account), addresses = std::move(*addresses), request, reply] {
             const UpdateReply answer =
-                RecordProvedUpdate(store_, check_, account, request->peer, address, NowSeconds());
+                RecordProvedUpdate(store_, check_, account, request->peer, addresses, NowSeconds());
             reply(request->answer(answer, account));
-            if (answer.code == ReplyCode::Updated && account.lastAddress != address) {
+            if (answer.code == ReplyCode::Updated && addresses.Changes(account)) {
                 addressChanged();
             }
         });

@@ -32,14 +32,14 @@ public:
     static constexpr int kClientGone = 499;
 
     // One update: whose password proves it, where it came from (the
-    // address whose failures count), the address to record for the account
+    // address whose failures count), the addresses to record for the account
     // (none: the password is proved and nothing recorded), and how the
     // outcome is answered, given the account as it stood before.
     struct Request {
         std::string login;
         std::string password;
         std::string peer;
-        std::function<std::optional<std::string>(const Account&)> addressFor;
+        std::function<std::optional<AddressUpdate>(const Account&)> addressFor;
         std::function<HttpResponse(const UpdateReply&, const Account&)> answer;
     };
     // Answers request at once when its peer is refused for now, else later

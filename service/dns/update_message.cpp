@@ -54,16 +54,19 @@ ldns_rr* DeleteRrset(const std::string& owner, ldns_rr_type type) {
 }
 
 // The update message, signed, with an ID no other update in flight has;
-// null when address is not one.
+// null when an address is not one.
 Packet SignedUpdate(const DnsTarget& target, const std::string& owner, const std::string& address,
                     const std::vector<InFlight>& others) {
     RrList updates(ldns_rr_list_new());
     ldns_rr_list_push_rr(updates.get(), DeleteRrset(owner, LDNS_RR_TYPE_A));
     ldns_rr_list_push_rr(updates.get(), DeleteRrset(owner, LDNS_RR_TYPE_AAAA));
-    if (!address.empty()) {
-        const bool v6 = address.find(':') != std::string::npos;
+    for (std::size_t start = 0; start < address.size();) {
+        const std::size_t end = std::min(address.find(',', start), address.size());
+        const std::string one = address.substr(start, end - start);
+        start = end + 1;
+        const bool v6 = one.find(':') != std::string::npos;
         const std::string text =
-            owner + " " + std::to_string(kTtl) + " IN " + (v6 ? "AAAA " : "A ") + address;
+            owner + " " + std::to_string(kTtl) + " IN " + (v6 ? "AAAA " : "A ") + one;
         ldns_rr* add = nullptr;
         if (ldns_rr_new_frm_str(&add, text.c_str(), 0, nullptr, nullptr) != LDNS_STATUS_OK) {
             return nullptr;

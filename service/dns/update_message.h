@@ -20,11 +20,11 @@ struct DnsTarget {
     std::set<std::string> reserved;  // labels of the zone's own besides the usual ones
 };
 
-// What one name is to hold: exactly address (an A record for IPv4, AAAA for
-// IPv6, TTL 60), or no address record when address is empty.
+// What one name is to hold: exactly the addresses (an A record for an IPv4
+// one, AAAA for IPv6, TTL 60), or no address record when there is none.
 struct DnsChange {
     std::string label;
-    std::string address;
+    std::string address;  // the addresses joined by commas
 };
 
 // Sends one update per change, all at once, and waits at most 2 s for their

@@ -145,7 +145,12 @@ struct Zone {
         std::vector<HeldName> held;
         for (auto& [label, name] : names) {
             std::vector<std::string>& list = addresses[label];
-            std::sort(list.begin(), list.end());
+            // IPv4 first, as accounts' addresses are joined.
+            std::sort(list.begin(), list.end(), [](const std::string& a, const std::string& b) {
+                const bool a6 = a.find(':') != std::string::npos;
+                const bool b6 = b.find(':') != std::string::npos;
+                return a6 != b6 ? b6 : a < b;
+            });
             for (const std::string& a : list) {
                 name.addresses += (name.addresses.empty() ? "" : ",") + a;
             }

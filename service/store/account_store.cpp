@@ -2,6 +2,22 @@
 
 namespace service {
 
+std::string Account::Addresses() const {
+    const char* comma = !lastAddress.empty() && !lastAddress6.empty() ? "," : "";
+    return lastAddress + comma + lastAddress6;
+}
+
+AddressUpdate AddressUpdate::Of(const std::string& address) {
+    if (address.find(':') != std::string::npos) {
+        return {std::nullopt, address};
+    }
+    return {address, std::nullopt};
+}
+
+bool AddressUpdate::Changes(const Account& account) const {
+    return (v4 && *v4 != account.lastAddress) || (v6 && *v6 != account.lastAddress6);
+}
+
 std::optional<Account> AccountStore::Find(const std::string& name) {
     Account account;
     if (Look(name, account) != Presence::Found) {
@@ -20,6 +36,19 @@ AccountStore::Presence AccountStore::PresenceOf(bool read, std::vector<Account>&
     }
     out = std::move(rows.front());
     return Presence::Found;
+}
+
+std::vector<std::string> AccountStore::RecordParameters(const std::string& name,
+                                                        const std::string& provedHash,
+                                                        const AddressUpdate& addresses,
+                                                        std::int64_t when) {
+    return {name,
+            addresses.v4.value_or(""),
+            addresses.v6.value_or(""),
+            std::to_string(when),
+            addresses.v4 ? "1" : "0",
+            addresses.v6 ? "1" : "0",
+            provedHash};
 }
 
 AccountStore::Recording AccountStore::RecordingOf(int changed) {

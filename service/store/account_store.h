@@ -18,9 +18,10 @@ struct Account {
     std::string name;
     std::string passwordHash;
     bool banned = false;
-    std::string lastAddress;       // empty until the first update
+    std::string lastAddress;       // IPv4; empty until an update gives one
     std::int64_t lastUpdate = 0;   // seconds since the epoch, UTC; 0 until then
-    std::string publishedAddress;  // last confirmed published in DNS; empty for none
+    std::string publishedAddress;  // last confirmed published in DNS (as Addresses gives
+                                   // them); empty for none
     // The older account whose DNS name this one's is too, regardless of case
     // (such names are refused now); empty when none. This one is never
     // published.
@@ -28,6 +29,25 @@ struct Account {
     // The zone held this name when publication started: it is the zone's
     // own, and never published.
     bool zonesOwn = false;
+    std::string lastAddress6;  // IPv6; empty until an update gives one
+
+    // Both addresses as DNS is to hold them: the IPv4 one, then the IPv6 one,
+    // joined by a comma; empty for none.
+    std::string Addresses() const;
+};
+
+// What an update sets: each family's address (empty: none); a family it does
+// not give keeps what it has.
+struct AddressUpdate {
+    std::optional<std::string> v4;
+    std::optional<std::string> v6;
+
+    // Sets the family of address (a canonical address) only.
+    static AddressUpdate Of(const std::string& address);
+    // Both families without an address.
+    static AddressUpdate None() { return {std::string(), std::string()}; }
+    // Whether it gives account an address it does not have.
+    bool Changes(const Account& account) const;
 };
 
 // A name directly under the zone that its name server holds: its address
@@ -35,7 +55,7 @@ struct Account {
 // (A or AAAA, TTL 60).
 struct HeldName {
     std::string label;      // in lower case
-    std::string addresses;  // its A and AAAA addresses, sorted, joined by commas
+    std::string addresses;  // its A, then its AAAA addresses, each sorted, joined by commas
     bool asPublished = true;
 };
 
@@ -64,7 +84,7 @@ public:
     // AccountChanged when it no longer qualifies; Failed when the database
     // refused the write or could not be reached.
     virtual Recording RecordUpdate(const std::string& name, const std::string& provedHash,
-                                   const std::string& address, std::int64_t when) = 0;
+                                   const AddressUpdate& addresses, std::int64_t when) = 0;
     // How many writes are worth running at once.
     virtual int ConcurrentWrites() const = 0;
 
@@ -74,7 +94,7 @@ public:
     // database cannot be read.
     struct Publication {
         std::string name;
-        std::string address;  // empty: withdraw the name's records
+        std::string address;  // as Addresses gives them; empty: withdraw the name's records
     };
     virtual std::optional<std::vector<Publication>> PendingPublications() = 0;
     // Takes the right to publish name, so that of several processes sharing
@@ -106,10 +126,15 @@ public:
     // that it has it again, one line each time; a file has nothing to tell.
     virtual void SetNotice(LineSink) {}
 
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
 protected:
     AccountStore() = default;
+    // The parameters of the record statement, in the order it takes them.
+    static std::vector<std::string> RecordParameters(const std::string& name,
+                                                     const std::string& provedHash,
+                                                     const AddressUpdate& addresses,
+                                                     std::int64_t when);
     // What a lookup that read rows (read is false when it failed) tells.
     static Presence PresenceOf(bool read, std::vector<Account>& rows, Account& out);
     // What an update that changed rows (-1: failed) tells.

@@ -95,6 +95,9 @@ bool PostgresStore::Prepare(postgres::Link& link) {
     for (const char* step : kVersion4) {
         done = done && (found >= 4 || db_.Exec(link, step));
     }
+    for (const char* step : sql::kAddressFamilies) {
+        done = done && (found >= 5 || db_.Exec(link, step));
+    }
     done = done && db_.Exec(link, "DELETE FROM schema_version") &&
            db_.Exec(link,
                     "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");

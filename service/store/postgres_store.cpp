@@ -36,9 +36,7 @@ const Statement kZoneName{"zone_name",
 const Statement kSetHash{"set_hash", "UPDATE accounts SET password_hash = $2 WHERE name = $1"};
 const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE name = $1"};
 const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};
-const Statement kRecord{"record",
-                        "UPDATE accounts SET last_address = $2, last_update = $3"
-                        " WHERE name = $1 AND password_hash = $4 AND NOT banned"};
+const Statement kRecord{"record", sql::kPostgresRecord};
 const Statement kPendingStatement{"pending", kPending.c_str()};
 const Statement kPendingOfOneStatement{"pending_of_one", kPendingOfOne.c_str()};
 const Statement kClaimStatement{"claim", kClaim.c_str()};
@@ -84,7 +82,7 @@ std::vector<Account> PostgresStore::Accounts(const Statement& st,
         PGresult* r = done.result.get();
         rows.push_back({Field(r, i, 0), Field(r, i, 1), Field(r, i, 2) == "t", Field(r, i, 3),
                         std::stoll(Field(r, i, 4)), Field(r, i, 5), Field(r, i, 6),
-                        Field(r, i, 7) == "t"});
+                        Field(r, i, 7) == "t", Field(r, i, 8)});
     }
     // A name that cannot be stored in the database's encoding is no account's.
     if (!ok && done.sqlState.starts_with("22")) {
@@ -147,9 +145,9 @@ bool PostgresStore::Remove(const std::string& name) {
 // commit.
 AccountStore::Recording PostgresStore::RecordUpdate(const std::string& name,
                                                     const std::string& provedHash,
-                                                    const std::string& address, std::int64_t when) {
-    const int changed = Change(kRecord, {name, address, std::to_string(when), provedHash});
-    return RecordingOf(changed);
+                                                    const AddressUpdate& addresses,
+                                                    std::int64_t when) {
+    return RecordingOf(Change(kRecord, RecordParameters(name, provedHash, addresses, when)));
 }
 
 std::optional<std::vector<AccountStore::Publication>> PostgresStore::Pending(

@@ -25,7 +25,7 @@ public:
     bool SetBanned(const std::string& name, bool banned) override;
     bool Remove(const std::string& name) override;
     Recording RecordUpdate(const std::string& name, const std::string& provedHash,
-                           const std::string& address, std::int64_t when) override;
+                           const AddressUpdate& addresses, std::int64_t when) override;
     int ConcurrentWrites() const override { return kWriters; }
     std::optional<std::vector<Publication>> PendingPublications() override;
     Claim ClaimPublication(const std::string& name, Publication& now) override;

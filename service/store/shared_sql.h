@@ -22,8 +22,28 @@ inline constexpr const char* kAccountColumns =
     "SELECT name, password_hash, banned, last_address, last_update, published_address,"
     " COALESCE((" KESTROME_OLDER_TWIN
     " ORDER BY t.created LIMIT 1), ''),"
-    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ")"
+    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") "), last_address6"
     " FROM accounts";
+
+// The schema step that keeps each family's address in a column of its own:
+// an IPv6 address recorded before moves to the new one.
+inline constexpr const char* kAddressFamilies[] = {
+    "ALTER TABLE accounts ADD COLUMN last_address6 TEXT NOT NULL DEFAULT ''",
+    "UPDATE accounts SET last_address6 = last_address, last_address = ''"
+    " WHERE last_address LIKE '%:%'",
+};
+
+// What an update records: each family's address when the update gives it
+// (its flag is '1'), and the time.
+#define KESTROME_RECORD(name, v4, v6, when, setV4, setV6)                        \
+    "UPDATE accounts SET last_address = CASE WHEN " setV4 " = '1' THEN " v4      \
+    " ELSE last_address END, last_address6 = CASE WHEN " setV6 " = '1' THEN " v6 \
+    " ELSE last_address6 END, last_update = " when " WHERE name = " name
+inline constexpr const char* kSqliteRecord =
+    KESTROME_RECORD("?1", "?2", "?3", "?4", "?5", "?6") " AND password_hash = ?7 AND banned = 0";
+inline constexpr const char* kPostgresRecord =
+    KESTROME_RECORD("$1", "$2", "$3", "$4", "$5", "$6") " AND password_hash = $7 AND NOT banned";
+#undef KESTROME_RECORD
 
 // Whether a new login (the statement's first parameter) is free: no account
 // has it in any case, and the zone does not hold it.
@@ -74,17 +94,23 @@ inline constexpr const char* kDnsNamesOfTheOldest =
 
 // Every name whose records differ, or may differ, from what they should show:
 // the removed names still to withdraw (kind 0), then each account whose
-// wanted address (none when banned) is not the published one, or that may
+// wanted addresses (none when banned) are not the published ones, or that may
 // hold what an update whose answer never came put there.
+#define KESTROME_WANTED                                                          \
+    "CASE WHEN banned THEN '' ELSE last_address || CASE WHEN last_address != ''" \
+    " AND last_address6 != '' THEN ',' ELSE '' END || last_address6 END"
 inline constexpr const char* kPendingPublications =
     "SELECT name, address FROM ("
     "SELECT 0 AS kind, name, '' AS address FROM withdrawals UNION ALL"
-    " SELECT 1, name, CASE WHEN banned THEN '' ELSE last_address END FROM accounts"
-    " WHERE (CASE WHEN banned THEN '' ELSE last_address END != published_address"
+    " SELECT 1, name, " KESTROME_WANTED
+    " FROM accounts"
+    " WHERE (" KESTROME_WANTED
+    " != published_address"
     " OR maybe_published != 0) AND NOT EXISTS (" KESTROME_OLDER_TWIN
     ")"
     " AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ")) AS pending";
 
+#undef KESTROME_WANTED
 #undef KESTROME_OLDER_TWIN
 #undef KESTROME_ZONES_OWN
 

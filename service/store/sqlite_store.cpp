@@ -166,6 +166,11 @@ bool SqliteStore::Prepare() {
             done = done && Execute(step, {}) >= 0;
         }
     }
+    if (version < 5) {
+        for (const char* step : sql::kAddressFamilies) {
+            done = done && Execute(step, {}) >= 0;
+        }
+    }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
     std::lock_guard lock(writer_.mutex);
     return FinishHeld(done);
@@ -252,7 +257,7 @@ int SqliteStore::ExecuteHeld(Link& link, const std::string& sql,
         if (rows != nullptr) {
             rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
                              sqlite3_column_int64(st, 4), Text(st, 5), Text(st, 6),
-                             sqlite3_column_int(st, 7) != 0});
+                             sqlite3_column_int(st, 7) != 0, Text(st, 8)});
         }
     }
     link.Note(rc);
@@ -382,12 +387,10 @@ std::int64_t SqliteStore::DataVersion() {
 
 SqliteStore::Recording SqliteStore::RecordUpdate(const std::string& name,
                                                  const std::string& provedHash,
-                                                 const std::string& address, std::int64_t when) {
-    const int changed = Execute(
-        "UPDATE accounts SET last_address = ?2, last_update = ?3"
-        " WHERE name = ?1 AND password_hash = ?4 AND banned = 0",
-        {name, address, std::to_string(when), provedHash});
-    return RecordingOf(changed);
+                                                 const AddressUpdate& addresses,
+                                                 std::int64_t when) {
+    return RecordingOf(
+        Execute(sql::kSqliteRecord, RecordParameters(name, provedHash, addresses, when)));
 }
 
 }  // namespace service

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "support/http_client.h"
 #include "support/knot_server.h"
@@ -94,6 +96,43 @@ TEST_F(DynDnsTest, OneLinePerNameAndNothingChangedByWhatIsRefused) {
               std::string::npos)
         << service->Log();
     EXPECT_EQ(service->Log().find("pw"), std::string::npos) << "no password is logged";
+}
+
+// One update may give both families; one that gives a family leaves the
+// other's record as it is.
+TEST_F(DynDnsTest, BothFamiliesAreKeptEachOnItsOwn) {
+    const std::string joe = "hostname=joe.example.test";
+    EXPECT_EQ(Update("joe:pw", joe + "&myip=192.0.2.5,2001:DB8::5"), "good 192.0.2.5,2001:DB8::5");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.5\nAAAA 60 2001:db8::5", 2));
+    EXPECT_EQ(Update("joe:pw", joe + "&myip=203.0.113.6"), "good 203.0.113.6");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 203.0.113.6\nAAAA 60 2001:db8::5", 2));
+    EXPECT_EQ(Update("joe:pw", joe + "&myip=203.0.113.6&myipv6=2001:db8::5"),
+              "nochg 203.0.113.6,2001:db8::5");
+    EXPECT_EQ(Update("joe:pw", joe + "&myipv6=2001:db8::6"), "good 2001:db8::6");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 203.0.113.6\nAAAA 60 2001:db8::6", 2));
+    long status = 0;
+    EXPECT_EQ(Update("joe:pw", joe + "&myip=192.0.2.7,192.0.2.8", &status),
+              "the address given is not one");
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(knot.Records("joe"), "A 60 203.0.113.6\nAAAA 60 2001:db8::6");
+    // Started again, the service finds both records as it left them (its
+    // reading of the zone orders them as it joins them) and sends nothing
+    // for them, though it publishes another name after the reading.
+    ASSERT_EQ(service->Stop(), 0);
+    AddAccount(db, "ann", "pw");
+    ServiceProcess again(db, 0, "127.0.0.1", -1, 0,
+                         {"--dns-server", knot.HostPort(), "--dns-zone", KnotServer::kZone,
+                          "--dns-key", knot.KeyFile()});
+    ASSERT_TRUE(again.Ready());
+    for (int i = 0; i < 50 && again.Log().find("read: ") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(client.Get("http://ann:pw@" + again.HostPort() +
+                         "/nic/update?hostname=ann.example.test&myip=192.0.2.9"),
+              "good 192.0.2.9");
+    EXPECT_TRUE(knot.WaitFor("ann", "A 60 192.0.2.9", 2));
+    ASSERT_EQ(again.Stop(), 0);
+    EXPECT_EQ(again.Log().find("DNS joe.example.test."), std::string::npos) << again.Log();
 }
 
 // ddclient as Debian ships it, one run in the foreground, reading the address

@@ -82,7 +82,7 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
 
     EXPECT_EQ(pg.Query("SELECT tableowner, version FROM pg_tables, schema_version"
                        " WHERE tablename = 'accounts'"),
-              "kestrome|4\n");
+              "kestrome|5\n");
     const CommandResult refused = RunServiceCommand(pg.TcpUri("Wrong-Guess-7"), "user list");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.output.find("password authentication failed"), std::string::npos)

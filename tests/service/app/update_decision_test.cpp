@@ -120,9 +120,10 @@ TEST_F(ServiceTest, AUserCommandRunWhileAVerificationWaitsIsNeverOverruled) {
             ASSERT_EQ(testsupport::RunServiceCommand(path, command, input).status, 0) << command;
         }
         EXPECT_FALSE(VerifyUpdate(check, step.account, "old", "10.0.0.1", 1000));
-        EXPECT_EQ(
-            RecordProvedUpdate(*store, check, step.account, "10.0.0.1", "10.0.0.1", 1000).body,
-            c.reply)
+        EXPECT_EQ(RecordProvedUpdate(*store, check, step.account, "10.0.0.1",
+                                     AddressUpdate::Of("10.0.0.1"), 1000)
+                      .body,
+                  c.reply)
             << c.commands.back().first;
         const std::optional<Account> joe = store->Find("joe");
         EXPECT_TRUE(!joe || joe->lastAddress.empty()) << "nothing may be recorded";

@@ -39,7 +39,7 @@ protected:
         ASSERT_TRUE(ReadTsigKey(knot.KeyFile(), target.key, error)) << error;
     }
     void Record(const std::string& name, const std::string& address) {
-        ASSERT_EQ(store->RecordUpdate(name, "hash", address, 1000),
+        ASSERT_EQ(store->RecordUpdate(name, "hash", AddressUpdate::Of(address), 1000),
                   AccountStore::Recording::Recorded);
     }
     // Waits a few seconds for what the store says name's records show.
@@ -83,8 +83,8 @@ TEST_F(PublisherTest, StartChangeAndRemovalReachTheNameServer) {
     EXPECT_TRUE(StoreSays("Joe", "192.0.2.1"));
     Record("Joe", "2001:db8::7");
     publication.Nudge();
-    EXPECT_TRUE(knot.WaitFor("joe", "AAAA 60 2001:db8::7", 10)) << Log();
-    EXPECT_TRUE(StoreSays("Joe", "2001:db8::7"));
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.1\nAAAA 60 2001:db8::7", 10)) << Log();
+    EXPECT_TRUE(StoreSays("Joe", "192.0.2.1,2001:db8::7"));
     ASSERT_TRUE(store->Remove("Joe"));
     EXPECT_TRUE(knot.WaitFor("joe", "", 10)) << Log();
     EXPECT_NE(Log().find("DNS joe.example.test. withdrawn"), std::string::npos) << Log();

@@ -37,6 +37,27 @@ TEST_F(SqliteStoreTest, DatabaseIsPrivateAndVersioned) {
     EXPECT_TRUE(store->Add("joe2", "hash"));
 }
 
+// Each family's address is recorded on its own and both are to be published,
+// IPv4 first; an update with neither clears both.
+TEST_F(SqliteStoreTest, EachFamilyIsKeptOnItsOwn) {
+    ASSERT_NE(store, nullptr) << error;
+    ASSERT_TRUE(store->Add("joe", "hash"));
+    const auto record = [&](const AddressUpdate& update) {
+        return store->RecordUpdate("joe", "hash", update, 5);
+    };
+    ASSERT_EQ(record(AddressUpdate::Of("2001:db8::1")), AccountStore::Recording::Recorded);
+    ASSERT_EQ(record(AddressUpdate::Of("192.0.2.1")), AccountStore::Recording::Recorded);
+    EXPECT_EQ(store->Find("joe")->Addresses(), "192.0.2.1,2001:db8::1");
+    EXPECT_EQ(store->PendingPublications()->front().address, "192.0.2.1,2001:db8::1");
+    ASSERT_TRUE(store->MarkPublished("joe", "192.0.2.1,2001:db8::1"));
+    EXPECT_TRUE(store->PendingPublications()->empty());
+    ASSERT_EQ(record(AddressUpdate::None()), AccountStore::Recording::Recorded);
+    EXPECT_EQ(store->Find("joe")->Addresses(), "");
+    EXPECT_EQ(store->PendingPublications()->front().address, "") << "withdraw";
+    EXPECT_EQ(store->RecordUpdate("joe", "other hash", AddressUpdate::Of("192.0.2.9"), 6),
+              AccountStore::Recording::AccountChanged);
+}
+
 // A database of the first version (before DNS publication) opens with its
 // accounts, moves to the current version, and keeps a removed account's name
 // for withdrawal only once something was published for it.
@@ -52,6 +73,7 @@ TEST_F(SqliteStoreTest, AFirstVersionDatabaseIsMigrated) {
                            " last_update INTEGER NOT NULL DEFAULT 0);"
                            "INSERT INTO accounts VALUES ('joe', 'hash', 0, '192.0.2.1', 1000);"
                            "INSERT INTO accounts VALUES ('ann', 'hash', 1, '192.0.2.2', 1000);"
+                           "INSERT INTO accounts VALUES ('bob', 'hash', 0, '2001:db8::9', 9);"
                            "PRAGMA user_version=1;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
@@ -61,6 +83,14 @@ TEST_F(SqliteStoreTest, AFirstVersionDatabaseIsMigrated) {
     const std::optional<Account> joe = migrated->Find("joe");
     ASSERT_TRUE(joe.has_value()) << "the accounts can be read";
     EXPECT_EQ(joe->lastAddress, "192.0.2.1");
+    EXPECT_EQ(joe->lastAddress6, "");
+    const std::optional<Account> bob = migrated->Find("bob");
+    ASSERT_TRUE(bob.has_value());
+    EXPECT_EQ(bob->lastAddress, "") << "an IPv6 address moves to its own column";
+    EXPECT_EQ(bob->lastAddress6, "2001:db8::9");
+    ASSERT_TRUE(migrated->MarkPublished("bob", "2001:db8::9"));
+    ASSERT_TRUE(migrated->Remove("bob"));
+    ASSERT_TRUE(migrated->MarkPublished("bob", ""));
     const auto pending = migrated->PendingPublications();
     ASSERT_TRUE(pending.has_value());
     ASSERT_EQ(pending->size(), 1u) << "joe to publish; ann is banned and had nothing published";
