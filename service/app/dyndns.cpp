@@ -51,7 +51,8 @@ DynParse ParseDynRequest(std::string_view query, const std::string& caller, DynR
 }
 
 // The account's login is its host's label, when DNS could hold it as the
-// account's: a valid label of no other account and not the zone's own.
+// account's: a valid label of no other account and, with a zone, not one of
+// the zone's own.
 DynName ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming) {
     std::string lower = AsciiLower(name);
     if (lower.ends_with('.')) {
@@ -66,9 +67,9 @@ DynName ClassifyDynName(const std::string& name, const Account& account, const H
     if (label.find('.') != std::string::npos) {
         return DynName::NotFqdn;
     }
+    const bool reserved = !naming.zone.empty() && ReservedLabel(account.name, naming.reserved);
     const bool own = label == AsciiLower(account.name) && PublishableLabel(account.name) &&
-                     !ReservedLabel(account.name, naming.reserved) && account.olderTwin.empty() &&
-                     !account.zonesOwn;
+                     !reserved && account.olderTwin.empty() && !account.zonesOwn;
     return own ? DynName::Own : DynName::NoHost;
 }
 
