@@ -37,7 +37,9 @@ constexpr const char* kUsage =
     "       kestrome-service [--db FILE|URI] [--hash-strength interactive|minimum]\n"
     "                        [--dns-reserve LABEL]... user add|passwd NAME\n"
     "       kestrome-service [--db FILE|URI] user ban|unban|remove NAME\n"
-    "       kestrome-service [--db FILE|URI] user list\n";
+    "       kestrome-service [--db FILE|URI] user list\n"
+    "       kestrome-service [--db FILE|URI] host token LOGIN LABEL\n"
+    "       kestrome-service [--db FILE|URI] host list LOGIN\n";
 
 struct Options {
     std::string db = "kestrome-service.db";
@@ -177,7 +179,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string& command = options.words.front();
-    if (command != "serve" && command != "user") {
+    if (command != "serve" && command != "user" && command != "host") {
         std::cerr << kUsage;
         return 2;
     }
@@ -209,6 +211,9 @@ int main(int argc, char** argv) {
                    : 2;
     }
     const std::vector<std::string> args(options.words.begin() + 1, options.words.end());
+    if (command == "host") {
+        return service::RunHostCommand(args, *store, std::cout, std::cerr, options.reserved);
+    }
     return service::RunUserCommand(args, *store, service::ReadPasswordFromStdin, options.strength,
                                    std::cout, std::cerr, options.reserved);
 }

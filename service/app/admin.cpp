@@ -6,7 +6,9 @@
 #include <iomanip>
 #include <iostream>
 
+#include "service/app/dyndns.h"
 #include "service/app/update_decision.h"
+#include "service/auth/update_token.h"
 #include "service/common/log_line.h"
 #include "service/common/utc_time.h"
 #include "service/dns/names.h"
@@ -43,19 +45,24 @@ std::optional<std::string> NewPasswordHash(const PasswordReader& readPassword,
     return hash;
 }
 
+std::string Dash(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
+
+// What DNS holds of an account's name, or why it never will.
+std::string Published(const Account& a) {
+    return a.zonesOwn            ? "never: the zone holds the name"
+           : a.olderTwin.empty() ? Dash(a.publishedAddress)
+                                 : "never: \"" + a.olderTwin + "\" has the DNS name";
+}
+
 int ListUsers(AccountStore& store, std::ostream& out) {
     out << std::left << std::setw(20) << "NAME" << std::setw(8) << "BANNED" << std::setw(56)
         << "LAST ADDRESS" << std::setw(25) << "LAST UPDATE"
         << "PUBLISHED IN DNS" << std::endl;
-    const auto dash = [](const std::string& text) { return text.empty() ? "-" : text; };
-    const auto published = [&dash](const Account& a) {
-        return a.zonesOwn            ? "never: the zone holds the name"
-               : a.olderTwin.empty() ? dash(a.publishedAddress)
-                                     : "never: \"" + a.olderTwin + "\" has the DNS name";
-    };
     for (const Account& a : store.List()) {
         out << std::setw(20) << a.name << std::setw(8) << (a.banned ? "yes" : "no") << std::setw(56)
-            << dash(a.Addresses()) << std::setw(25) << FormatTime(a.lastUpdate) << published(a)
+            << Dash(a.Addresses()) << std::setw(25) << FormatTime(a.lastUpdate) << Published(a)
             << std::endl;
     }
     return kOk;
@@ -182,6 +189,54 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
     }
     err << ServiceLine("unknown user command \"" + command + "\"") << std::flush;
     return kUsage;
+}
+
+// The account's own host is its login in lower case.
+int ListHosts(const Account& a, std::ostream& out) {
+    out << std::left << std::setw(20) << "HOST" << std::setw(16) << "IPV4" << std::setw(40)
+        << "IPV6" << std::setw(25) << "LAST SET" << std::setw(8) << "TOKEN"
+        << "PUBLISHED IN DNS" << std::endl;
+    out << std::setw(20) << AsciiLower(a.name) << std::setw(16) << Dash(a.lastAddress)
+        << std::setw(40) << Dash(a.lastAddress6) << std::setw(25) << FormatTime(a.lastUpdate)
+        << std::setw(8) << (a.tokenHash.empty() ? "none" : "set") << Published(a) << std::endl;
+    return kOk;
+}
+
+int RunHostCommand(const std::vector<std::string>& args, AccountStore& store, std::ostream& out,
+                   std::ostream& err, const std::set<std::string>& reserved) {
+    const bool list = args.size() == 2 && args[0] == "list";
+    if (!list && !(args.size() == 3 && args[0] == "token")) {
+        err << "usage: kestrome-service host token LOGIN LABEL, or host list LOGIN" << std::endl;
+        return kUsage;
+    }
+    const std::string& login = args[1];
+    Account account;
+    switch (store.Look(login, account)) {
+        case AccountStore::Presence::Found:
+            break;
+        case AccountStore::Presence::Absent:
+            err << ServiceLine("no user named \"" + login + "\"") << std::flush;
+            return kRefused;
+        case AccountStore::Presence::Unknown:
+            err << ServiceLine("the database cannot be read: " + store.LastError()) << std::flush;
+            return kRefused;
+    }
+    if (list) {
+        return ListHosts(account, out);
+    }
+    const std::string& label = args[2];
+    if (!IsOwnHost(account, label, HostNaming{"", reserved})) {
+        err << ServiceLine("\"" + label + "\" is not a host of \"" + login + "\"") << std::flush;
+        return kRefused;
+    }
+    const std::string token = NewUpdateToken();
+    const std::string digest = TokenDigest(token, account.tokenKey);
+    if (digest.empty() || !store.SetTokenHash(login, digest)) {
+        err << ServiceLine("the token could not be stored: " + store.LastError()) << std::flush;
+        return kRefused;
+    }
+    out << token << std::endl;
+    return kOk;
 }
 
 std::optional<std::string> ReadPasswordFromStdin() {

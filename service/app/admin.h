@@ -1,4 +1,5 @@
-// The administration commands: user add, passwd, ban, unban, remove, list.
+// The administration commands: user add, passwd, ban, unban, remove, list;
+// host token, list.
 #pragma once
 
 #include <functional>
@@ -24,6 +25,12 @@ using PasswordReader = std::function<std::optional<std::string>()>;
 // names ignore case.
 int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
                    const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
+                   std::ostream& err, const std::set<std::string>& reserved = {});
+
+// Runs "host token LOGIN LABEL" (prints a new update token for the login's
+// own host, LABEL, alone on a line; the one before stops working) or "host
+// list LOGIN" (args start after "host"). Exit status as RunUserCommand's.
+int RunHostCommand(const std::vector<std::string>& args, AccountStore& store, std::ostream& out,
                    std::ostream& err, const std::set<std::string>& reserved = {});
 
 // The terminal-aware reader used by the program.

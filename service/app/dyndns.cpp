@@ -50,9 +50,12 @@ DynParse ParseDynRequest(std::string_view query, const std::string& caller, DynR
     return DynParse::Ok;
 }
 
-// The account's login is its host's label, when DNS could hold it as the
-// account's: a valid label of no other account and, with a zone, not one of
-// the zone's own.
+bool IsOwnHost(const Account& account, const std::string& label, const HostNaming& naming) {
+    const bool reserved = !naming.zone.empty() && ReservedLabel(account.name, naming.reserved);
+    return AsciiLower(label) == AsciiLower(account.name) && PublishableLabel(account.name) &&
+           !reserved && account.olderTwin.empty() && !account.zonesOwn;
+}
+
 DynName ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming) {
     std::string lower = AsciiLower(name);
     if (lower.ends_with('.')) {
@@ -67,10 +70,7 @@ DynName ClassifyDynName(const std::string& name, const Account& account, const H
     if (label.find('.') != std::string::npos) {
         return DynName::NotFqdn;
     }
-    const bool reserved = !naming.zone.empty() && ReservedLabel(account.name, naming.reserved);
-    const bool own = label == AsciiLower(account.name) && PublishableLabel(account.name) &&
-                     !reserved && account.olderTwin.empty() && !account.zonesOwn;
-    return own ? DynName::Own : DynName::NoHost;
+    return IsOwnHost(account, label, naming) ? DynName::Own : DynName::NoHost;
 }
 
 // The first line for the own host says whether its record changed; the same

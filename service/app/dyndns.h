@@ -35,6 +35,11 @@ struct HostNaming {
     std::set<std::string> reserved;
 };
 
+// Whether label (in any case) is the account's own host: its login, when DNS
+// could hold it as the account's (a valid label of no other account and,
+// with a zone, not one of the zone's own).
+bool IsOwnHost(const Account& account, const std::string& label, const HostNaming& naming);
+
 // What one name of a request is to an account: its own host, a name that is
 // not a host it may update, or one not under the zone.
 enum class DynName { Own, NoHost, NotFqdn };

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "service/auth/update_token.h"
 #include "service/common/address.h"
 #include "service/common/basic_auth.h"
 #include "service/common/log_line.h"
@@ -87,6 +88,10 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
                           },
                           [dyn, naming](const UpdateReply& r, const Account& before) {
                               return DynAnswer(*dyn, naming, r, before);
+                          },
+                          [token = credentials.password](const Account& account) {
+                              return !account.tokenHash.empty() &&
+                                     TokenMatches(token, account.tokenHash, account.tokenKey);
                           }},
                          std::move(reply));
 }

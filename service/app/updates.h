@@ -41,6 +41,9 @@ public:
         std::string peer;
         std::function<std::optional<AddressUpdate>(const Account&)> addressFor;
         std::function<HttpResponse(const UpdateReply&, const Account&)> answer;
+        // Whether the password proves the request without a verification
+        // (a host's update token); none: only the account's password does.
+        std::function<bool(const Account&)> provedOtherwise = nullptr;
     };
     // Answers request at once when its peer is refused for now, else later
     // through reply.

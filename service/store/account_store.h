@@ -30,6 +30,10 @@ struct Account {
     // own, and never published.
     bool zonesOwn = false;
     std::string lastAddress6;  // IPv6; empty until an update gives one
+    // The digest of the update token of the account's own host (empty: none),
+    // and the database's key it was made with.
+    std::string tokenHash;
+    std::string tokenKey;
 
     // Both addresses as DNS is to hold them: the IPv4 one, then the IPv6 one,
     // joined by a comma; empty for none.
@@ -74,6 +78,7 @@ public:
     // Each is false when there is no such account.
     virtual bool SetPasswordHash(const std::string& name, const std::string& passwordHash) = 0;
     virtual bool SetBanned(const std::string& name, bool banned) = 0;
+    virtual bool SetTokenHash(const std::string& name, const std::string& tokenHash) = 0;
     virtual bool Remove(const std::string& name) = 0;
 
     enum class Recording { Recorded, AccountChanged, Failed };

@@ -95,9 +95,14 @@ bool PostgresStore::Prepare(postgres::Link& link) {
     for (const char* step : kVersion4) {
         done = done && (found >= 4 || db_.Exec(link, step));
     }
-    for (const char* step : sql::kAddressFamilies) {
+    for (const char* step : sql::kAddressFamiliesAndTokens) {
         done = done && (found >= 5 || db_.Exec(link, step));
     }
+    // 256 bits drawn from three random UUIDs (366 random bits).
+    done = done && (found >= 5 || db_.Exec(link,
+                                           "INSERT INTO token_key VALUES (encode(sha256(convert_to("
+                                           "gen_random_uuid()::text || gen_random_uuid()::text"
+                                           " || gen_random_uuid()::text, 'UTF8')), 'hex'))"));
     done = done && db_.Exec(link, "DELETE FROM schema_version") &&
            db_.Exec(link,
                     "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");

@@ -34,6 +34,7 @@ const Statement kZoneName{"zone_name",
                           "INSERT INTO zone_names(name, addresses, own) VALUES ($1, $2, $3)"
                           " ON CONFLICT DO NOTHING"};
 const Statement kSetHash{"set_hash", "UPDATE accounts SET password_hash = $2 WHERE name = $1"};
+const Statement kSetToken{"set_token", "UPDATE accounts SET token_hash = $2 WHERE name = $1"};
 const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE name = $1"};
 const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};
 const Statement kRecord{"record", sql::kPostgresRecord};
@@ -82,7 +83,7 @@ std::vector<Account> PostgresStore::Accounts(const Statement& st,
         PGresult* r = done.result.get();
         rows.push_back({Field(r, i, 0), Field(r, i, 1), Field(r, i, 2) == "t", Field(r, i, 3),
                         std::stoll(Field(r, i, 4)), Field(r, i, 5), Field(r, i, 6),
-                        Field(r, i, 7) == "t", Field(r, i, 8)});
+                        Field(r, i, 7) == "t", Field(r, i, 8), Field(r, i, 9), Field(r, i, 10)});
     }
     // A name that cannot be stored in the database's encoding is no account's.
     if (!ok && done.sqlState.starts_with("22")) {
@@ -131,6 +132,10 @@ bool PostgresStore::Finish(postgres::Link& link, bool done) {
 
 bool PostgresStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
     return Change(kSetHash, {name, passwordHash}) > 0;
+}
+
+bool PostgresStore::SetTokenHash(const std::string& name, const std::string& tokenHash) {
+    return Change(kSetToken, {name, tokenHash}) > 0;
 }
 
 bool PostgresStore::SetBanned(const std::string& name, bool banned) {

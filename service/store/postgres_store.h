@@ -22,6 +22,7 @@ public:
     std::vector<Account> List() override;
     bool Add(const std::string& name, const std::string& passwordHash) override;
     bool SetPasswordHash(const std::string& name, const std::string& passwordHash) override;
+    bool SetTokenHash(const std::string& name, const std::string& tokenHash) override;
     bool SetBanned(const std::string& name, bool banned) override;
     bool Remove(const std::string& name) override;
     Recording RecordUpdate(const std::string& name, const std::string& provedHash,

@@ -22,15 +22,20 @@ inline constexpr const char* kAccountColumns =
     "SELECT name, password_hash, banned, last_address, last_update, published_address,"
     " COALESCE((" KESTROME_OLDER_TWIN
     " ORDER BY t.created LIMIT 1), ''),"
-    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") "), last_address6"
+    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") "), last_address6, token_hash,"
+    " COALESCE((SELECT key FROM token_key), '')"
     " FROM accounts";
 
-// The schema step that keeps each family's address in a column of its own:
-// an IPv6 address recorded before moves to the new one.
-inline constexpr const char* kAddressFamilies[] = {
+// The schema step that keeps each family's address in a column of its own
+// (an IPv6 address recorded before moves to the new one), and gives each
+// account a place for its update token's digest; each store then draws the
+// database's token key.
+inline constexpr const char* kAddressFamiliesAndTokens[] = {
     "ALTER TABLE accounts ADD COLUMN last_address6 TEXT NOT NULL DEFAULT ''",
     "UPDATE accounts SET last_address6 = last_address, last_address = ''"
     " WHERE last_address LIKE '%:%'",
+    "ALTER TABLE accounts ADD COLUMN token_hash TEXT NOT NULL DEFAULT ''",
+    "CREATE TABLE token_key (key TEXT NOT NULL)",
 };
 
 // What an update records: each family's address when the update gives it

@@ -167,9 +167,11 @@ bool SqliteStore::Prepare() {
         }
     }
     if (version < 5) {
-        for (const char* step : sql::kAddressFamilies) {
+        for (const char* step : sql::kAddressFamiliesAndTokens) {
             done = done && Execute(step, {}) >= 0;
         }
+        done =
+            done && Execute("INSERT INTO token_key VALUES (lower(hex(randomblob(32))))", {}) >= 0;
     }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
     std::lock_guard lock(writer_.mutex);
@@ -257,7 +259,8 @@ int SqliteStore::ExecuteHeld(Link& link, const std::string& sql,
         if (rows != nullptr) {
             rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
                              sqlite3_column_int64(st, 4), Text(st, 5), Text(st, 6),
-                             sqlite3_column_int(st, 7) != 0, Text(st, 8)});
+                             sqlite3_column_int(st, 7) != 0, Text(st, 8), Text(st, 9),
+                             Text(st, 10)});
         }
     }
     link.Note(rc);
@@ -290,6 +293,10 @@ bool SqliteStore::Add(const std::string& name, const std::string& passwordHash) 
 bool SqliteStore::SetPasswordHash(const std::string& name, const std::string& passwordHash) {
     return Execute("UPDATE accounts SET password_hash = ?2 WHERE name = ?1", {name, passwordHash}) >
            0;
+}
+
+bool SqliteStore::SetTokenHash(const std::string& name, const std::string& tokenHash) {
+    return Execute("UPDATE accounts SET token_hash = ?2 WHERE name = ?1", {name, tokenHash}) > 0;
 }
 
 bool SqliteStore::SetBanned(const std::string& name, bool banned) {

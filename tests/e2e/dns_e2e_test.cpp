@@ -176,6 +176,14 @@ TEST_F(DnsTest, APostgresqlDatabasePublishesIPv6AndIPv4Alike) {
     EXPECT_EQ(from("192.0.2.5"), "100192.0.2.5");
     EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.5\nAAAA 60 2001:db8::5", 5))
         << "each family is kept: " << knot.Records("joe");
+    // An update token made with the database's own key works as on a file.
+    const CommandResult token = RunServiceCommand(uri, "host token joe joe");
+    ASSERT_EQ(token.status, 0) << token.output;
+    EXPECT_EQ(
+        HttpClient().Get("http://joe:" + token.output.substr(0, 32) + "@" + service.HostPort() +
+                         "/nic/update?hostname=joe.example.test&myip=192.0.2.8"),
+        "good 192.0.2.8");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.8\nAAAA 60 2001:db8::5", 5));
     RunServiceCommand(uri, "user ban joe");
     EXPECT_TRUE(knot.WaitFor("joe", "", 5)) << service.Log();
     EXPECT_NE(RunServiceCommand(uri, "user list").output.find("joe"), std::string::npos);

@@ -28,6 +28,7 @@ protected:
         ASSERT_EQ(knot.Trouble(), "");
         ASSERT_EQ(certificate.trouble, "");
         AddAccount(db, "joe", "pw");
+        AddAccount(db, "ann", "pw");
         service = std::make_unique<ServiceProcess>(
             db, 0, "127.0.0.1", -1, 0,
             std::vector<std::string>{"--dns-server", knot.HostPort(), "--dns-zone",
@@ -119,7 +120,6 @@ TEST_F(DynDnsTest, BothFamiliesAreKeptEachOnItsOwn) {
     // reading of the zone orders them as it joins them) and sends nothing
     // for them, though it publishes another name after the reading.
     ASSERT_EQ(service->Stop(), 0);
-    AddAccount(db, "ann", "pw");
     ServiceProcess again(db, 0, "127.0.0.1", -1, 0,
                          {"--dns-server", knot.HostPort(), "--dns-zone", KnotServer::kZone,
                           "--dns-key", knot.KeyFile()});
@@ -133,6 +133,45 @@ TEST_F(DynDnsTest, BothFamiliesAreKeptEachOnItsOwn) {
     EXPECT_TRUE(knot.WaitFor("ann", "A 60 192.0.2.9", 2));
     ASSERT_EQ(again.Stop(), 0);
     EXPECT_EQ(again.Log().find("DNS joe.example.test."), std::string::npos) << again.Log();
+}
+
+// An update token works for /nic/update only, alone on its line; a new one
+// ends the one before at once, and none is stored in clear.
+TEST_F(DynDnsTest, ATokenUpdatesItsHostAndARotatedOneChangesNothing) {
+    const auto newToken = [&] {
+        const CommandResult made = RunServiceCommand(db, "host token joe JOE");
+        EXPECT_EQ(made.status, 0) << made.output;
+        EXPECT_EQ(made.output.size(), 33u) << made.output;
+        return made.output.substr(0, made.output.find('\n'));
+    };
+    const std::string first = newToken();
+    const std::string update = "hostname=joe.example.test&myip=192.0.2.";
+    EXPECT_EQ(Update("joe:" + first, update + "1"), "good 192.0.2.1");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.1", 2));
+    const std::string second = newToken();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                       "0123456789-_"),
+              std::string::npos)
+        << second;
+    long status = 0;
+    EXPECT_EQ(Update("joe:" + first, update + "2", &status), "badauth");
+    EXPECT_EQ(status, 401);
+    EXPECT_EQ(Update("ann:" + second, update + "2"), "badauth") << "another login's";
+    EXPECT_EQ(
+        client.Get("http://" + service->HostPort() + "/process.php?login=joe&password=" + second),
+        "102")
+        << "the client's protocol takes the password only";
+    EXPECT_EQ(knot.Records("joe"), "A 60 192.0.2.1");
+    EXPECT_EQ(Update("joe:" + second, update + "3"), "good 192.0.2.3");
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.3", 2));
+    EXPECT_EQ(RunServiceCommand(db, "host token joe bob").status, 1);
+    const std::string list = RunServiceCommand(db, "host list joe").output;
+    EXPECT_NE(list.find("joe                 192.0.2.3       -   "), std::string::npos) << list;
+    ASSERT_EQ(service->Stop(), 0);
+    for (const std::string& file : {db, db + "-wal"}) {
+        EXPECT_EQ(ReadFile(file).find(second), std::string::npos) << file;
+    }
 }
 
 // ddclient as Debian ships it, one run in the foreground, reading the address

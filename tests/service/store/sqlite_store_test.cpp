@@ -84,6 +84,7 @@ TEST_F(SqliteStoreTest, AFirstVersionDatabaseIsMigrated) {
     ASSERT_TRUE(joe.has_value()) << "the accounts can be read";
     EXPECT_EQ(joe->lastAddress, "192.0.2.1");
     EXPECT_EQ(joe->lastAddress6, "");
+    EXPECT_EQ(joe->tokenKey.size(), 64u) << "the database draws its token key";
     const std::optional<Account> bob = migrated->Find("bob");
     ASSERT_TRUE(bob.has_value());
     EXPECT_EQ(bob->lastAddress, "") << "an IPv6 address moves to its own column";
