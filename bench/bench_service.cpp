@@ -8,6 +8,12 @@
 //       one warm-up request per account; prints "updates/s p99-ms failures";
 //       with "changing", each client sends from an address of its own and
 //       moves through the accounts so that every update changes an address
+//   bench_service tokens DB N FILE
+//       gives each of user0..user(N-1) a new update token for its own host
+//       and writes them to FILE, one per line, in that order
+//   bench_service tokenput PORT SECONDS FILE
+//       64 keep-alive clients, client C updating host userC with the token on
+//       line C of FILE by /nic/update, no warm-up; prints as throughput does
 //   bench_service dnslatency PORT DNS-PORT ZONE N
 //       N updates of user0 from a new address each; for each, the time until
 //       the name server on 127.0.0.1:DNS-PORT answers user0.ZONE with it;
@@ -43,6 +49,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sodium.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -66,6 +73,7 @@
 #include <vector>
 
 #include "service/auth/password_hash.h"
+#include "service/auth/update_token.h"
 #include "service/store/open_store.h"
 
 namespace {
@@ -105,22 +113,24 @@ public:
     Client(std::string source, int port) : source_(std::move(source)), port_(port) {}
     ~Client() { Close(); }
 
-    // The reply's body, or nothing when no reply came.
-    std::optional<std::string> Get(const std::string& target) {
+    // The reply's body, or nothing when no reply came; fields are header
+    // lines to send, each ending in CRLF.
+    std::optional<std::string> Get(const std::string& target, const std::string& fields = "") {
         const bool reused = fd_ >= 0;
-        std::optional<std::string> body = TryGet(target);
+        std::optional<std::string> body = TryGet(target, fields);
         if (!body && reused) {
-            body = TryGet(target);  // the kept connection had been closed
+            body = TryGet(target, fields);  // the kept connection had been closed
         }
         return body;
     }
 
 private:
-    std::optional<std::string> TryGet(const std::string& target) {
+    std::optional<std::string> TryGet(const std::string& target, const std::string& fields) {
         if (fd_ < 0 && (fd_ = Connect(source_, port_, true)) < 0) {
             return std::nullopt;
         }
-        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: bench\r\n\r\n";
+        const std::string request =
+            "GET " + target + " HTTP/1.1\r\nHost: bench\r\n" + fields + "\r\n";
         if (send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
             static_cast<ssize_t>(request.size())) {
             return Close();
@@ -246,14 +256,19 @@ bool WarmUp(int port, int accounts) {
     return failed == 0;
 }
 
-int Accounts(const std::string& db, int count) {
-    if (!service::InitPasswordHashing()) {
-        return 1;
-    }
+// The store of db, with libsodium started; null (told) when it cannot open.
+std::unique_ptr<service::AccountStore> OpenStore(const std::string& db) {
     std::string error;
-    auto store = service::OpenAccountStore(db, error);
+    auto store = service::InitPasswordHashing() ? service::OpenAccountStore(db, error) : nullptr;
     if (!store) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "bench_service: %s cannot be used %s\n", db.c_str(), error.c_str());
+    }
+    return store;
+}
+
+int Accounts(const std::string& db, int count) {
+    auto store = OpenStore(db);
+    if (!store) {
         return 1;
     }
     std::vector<std::thread> threads;
@@ -288,6 +303,82 @@ int Throughput(int port, int seconds, int accounts, bool changing) {
     timer.join();
     std::printf("%.0f %.1f %d\n", normal.latenciesMs.size() / static_cast<double>(seconds),
                 Percentile99(normal.latenciesMs), normal.lost);
+    return 0;
+}
+
+int Tokens(const std::string& db, int count, const std::string& file) {
+    auto store = OpenStore(db);
+    if (!store) {
+        return 1;
+    }
+    std::ofstream out(file);
+    for (int a = 0; a < count; ++a) {
+        const std::string name = "user" + std::to_string(a);
+        const std::optional<service::Account> account = store->Find(name);
+        const std::string token = service::NewUpdateToken();
+        if (!account ||
+            !store->SetTokenHash(name, service::TokenDigest(token, account->tokenKey))) {
+            std::fprintf(stderr, "bench_service: no token for %s\n", name.c_str());
+            return 1;
+        }
+        out << token << "\n";
+    }
+    return out.good() ? 0 : 1;
+}
+
+std::string BasicCredentials(const std::string& user, const std::string& password) {
+    const std::string pair = user + ":" + password;
+    std::string text(sodium_base64_ENCODED_LEN(pair.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(pair.data()),
+                      pair.size(), sodium_base64_VARIANT_ORIGINAL);
+    return "Authorization: Basic " + text.substr(0, text.find('\0')) + "\r\n";
+}
+
+int TokenThroughput(int port, int seconds, const std::string& file) {
+    std::vector<std::string> tokens;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        tokens.push_back(line);
+    }
+    constexpr int kClients = 64;
+    if (tokens.size() < kClients) {
+        std::fprintf(stderr, "bench_service: %s holds fewer than 64 tokens\n", file.c_str());
+        return 1;
+    }
+    std::atomic<bool> stop{false};
+    std::vector<double> latencies;
+    int lost = 0;
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kClients; ++c) {
+        threads.emplace_back([&, c] {
+            Client client("127.0.0.1", port);
+            const std::string user = "user" + std::to_string(c);
+            const std::string target = "/nic/update?hostname=" + user + "&myip=127.0.0.1";
+            const std::string fields = BasicCredentials(user, tokens[c]);
+            std::vector<double> mine;
+            int failed = 0;
+            while (!stop) {
+                const auto start = Clock::now();
+                const std::optional<std::string> reply = client.Get(target, fields);
+                // nginx's constant counts as an update, as in the other rows.
+                failed += !(reply && (reply->starts_with("good ") || reply->starts_with("nochg ") ||
+                                      Updated(reply)));
+                mine.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            }
+            std::lock_guard lock(mutex);
+            latencies.insert(latencies.end(), mine.begin(), mine.end());
+            lost += failed;
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    stop = true;
+    for (auto& t : threads) {
+        t.join();
+    }
+    std::printf("%.0f %.1f %d\n", latencies.size() / static_cast<double>(seconds),
+                Percentile99(latencies), lost);
     return 0;
 }
 
@@ -628,6 +719,12 @@ int main(int argc, char** argv) {
         args[0] == "throughput") {
         return Throughput(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]),
                           args.size() == 5);
+    }
+    if (args.size() == 4 && args[0] == "tokens") {
+        return Tokens(args[1], std::stoi(args[2]), args[3]);
+    }
+    if (args.size() == 4 && args[0] == "tokenput") {
+        return TokenThroughput(std::stoi(args[1]), std::stoi(args[2]), args[3]);
     }
     if (args.size() == 5 && args[0] == "dnslatency") {
         return DnsLatency(std::stoi(args[1]), std::stoi(args[2]), args[3], std::stoi(args[4]));

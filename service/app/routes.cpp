@@ -81,7 +81,10 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
                           [dyn, naming](const Account& account) -> std::optional<AddressUpdate> {
                               for (const std::string& name : dyn->names) {
                                   if (ClassifyDynName(name, account, naming) == DynName::Own) {
-                                      return dyn->addresses;
+                                      // An address it already has is not written again.
+                                      return dyn->addresses.Changes(account)
+                                                 ? std::optional(dyn->addresses)
+                                                 : std::nullopt;
                                   }
                               }
                               return std::nullopt;
