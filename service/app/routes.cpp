@@ -78,7 +78,7 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
     const BasicCredentials credentials =
         ParseBasicAuthorization(req.authorization).value_or(BasicCredentials{});
     return updates.Start({credentials.user, credentials.password, peer,
-                          [dyn, naming](const Account& account) -> std::optional<AddressUpdate> {
+                          [dyn, &naming](const Account& account) -> std::optional<AddressUpdate> {
                               for (const std::string& name : dyn->names) {
                                   if (ClassifyDynName(name, account, naming) == DynName::Own) {
                                       // An address it already has is not written again.
@@ -89,7 +89,7 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
                               }
                               return std::nullopt;
                           },
-                          [dyn, naming](const UpdateReply& r, const Account& before) {
+                          [dyn, &naming](const UpdateReply& r, const Account& before) {
                               return DynAnswer(*dyn, naming, r, before);
                           },
                           [token = credentials.password](const Account& account) {

@@ -20,7 +20,8 @@ inline constexpr const char* kUpdatePath = "/process.php";
 // The page that tells callers their own address.
 inline constexpr const char* kCheckIpPath = "/checkip";
 
-// Answers req now, or returns nothing and answers through reply later.
+// Answers req now, or returns nothing and answers through reply later;
+// naming must outlast every answer.
 std::optional<HttpResponse> Route(Updates& updates, const HostNaming& naming,
                                   const HttpRequest& req, const std::string& peer,
                                   HttpServer::Reply reply);

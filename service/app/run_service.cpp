@@ -71,6 +71,8 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
     // Told while the store's users below run; they end before the log does.
     store.SetNotice(log.Sink());
     RefusalSummary refusals;
+    // Before the updates, whose work refers to it until they end.
+    const HostNaming naming = dns ? HostNaming{dns->zone, dns->reserved} : HostNaming{};
     Updates updates(store);
     std::optional<DnsPublication> publication;
     if (dns) {
@@ -78,7 +80,6 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
         updates.addressChanged = [&publication] { publication->Nudge(); };
     }
     ForwardedFieldNotes forwardedNotes;
-    const HostNaming naming = dns ? HostNaming{dns->zone, dns->reserved} : HostNaming{};
     HttpServer server(
         [&updates, &naming, &trustedProxies](
             const HttpRequest& req, const std::string& peer,
