@@ -174,17 +174,28 @@ TEST_F(DynDnsTest, ATokenUpdatesItsHostAndARotatedOneChangesNothing) {
     }
 }
 
-// ddclient as Debian ships it, one run in the foreground, reading the address
-// from the check page and updating joe's name over HTTP or HTTPS; with a
-// wrong password it says it failed and the name stays as it was.
-class DdclientTest : public DynDnsTest, public ::testing::WithParamInterface<bool> {
+// A dynamic-DNS daemon as Debian ships it, run by a test over plain HTTP
+// (parameter false) or HTTPS (true).
+class DaemonTest : public DynDnsTest, public ::testing::WithParamInterface<bool> {
 protected:
+    explicit DaemonTest(const char* program) : program_(program) {}
     void SetUp() override {
-        if (access("/usr/bin/ddclient", X_OK) != 0) {
-            GTEST_SKIP() << "ddclient is not installed (scripts/install-deps installs it)";
+        if (access(program_, X_OK) != 0) {
+            GTEST_SKIP() << program_ << " is not installed (scripts/install-deps installs it)";
         }
         DynDnsTest::SetUp();
     }
+
+private:
+    const char* program_;
+};
+
+// ddclient, one run in the foreground, reading the address from the check
+// page and updating joe's name; with a wrong password it says it failed and
+// the name stays as it was.
+class DdclientTest : public DaemonTest {
+protected:
+    DdclientTest() : DaemonTest("/usr/bin/ddclient") {}
     // What one run prints.
     std::string Run(const std::string& password) {
         const bool tls = GetParam();
@@ -214,15 +225,10 @@ TEST_P(DdclientTest, UpdatesTheNameAndFailsOnAWrongPassword) {
 INSTANTIATE_TEST_SUITE_P(OverHttpAndHttps, DdclientTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Https" : "Http"; });
 
-// inadyn as Debian ships it, one run, with a custom provider for the service.
-class InadynTest : public DynDnsTest, public ::testing::WithParamInterface<bool> {
+// inadyn, one run, with a custom provider for the service.
+class InadynTest : public DaemonTest {
 protected:
-    void SetUp() override {
-        if (access("/usr/sbin/inadyn", X_OK) != 0) {
-            GTEST_SKIP() << "inadyn is not installed (scripts/install-deps installs it)";
-        }
-        DynDnsTest::SetUp();
-    }
+    InadynTest() : DaemonTest("/usr/sbin/inadyn") {}
     std::string Run(const std::string& password) {
         const bool tls = GetParam();
         const std::string yesNo = tls ? "true" : "false";
