@@ -38,7 +38,7 @@ constexpr const char* kUsage =
     "                        [--dns-reserve LABEL]... user add|passwd NAME\n"
     "       kestrome-service [--db FILE|URI] user ban|unban|remove NAME\n"
     "       kestrome-service [--db FILE|URI] user list\n"
-    "       kestrome-service [--db FILE|URI] host token LOGIN LABEL\n"
+    "       kestrome-service [--db FILE|URI] host add|token|remove LOGIN LABEL\n"
     "       kestrome-service [--db FILE|URI] host list LOGIN\n";
 
 struct Options {

@@ -148,10 +148,12 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
             if (store.LastTrouble() != AccountStore::Trouble::None) {
                 return notChanged();
             }
-            // Taken meanwhile, or held by the zone.
+            // Taken meanwhile, a host's, or held by the zone.
             const std::string taken = NameTaken(name, store, reserved);
-            err << ServiceLine(taken.empty() ? "\"" + name + "\" is a name the zone already holds"
-                                             : taken)
+            err << ServiceLine(taken.empty()
+                                   ? "\"" + name +
+                                         "\" is a name the zone already holds, or a host's"
+                                   : taken)
                 << std::flush;
             return kRefused;
         }
@@ -191,22 +193,111 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
     return kUsage;
 }
 
-// The account's own host is its login in lower case.
+namespace {
+
+// When and from where a family's address was set.
+std::string SetWhen(const std::string& address, std::int64_t at, const std::string& from) {
+    if (address.empty()) {
+        return "-";
+    }
+    return FormatTime(at) + (from.empty() ? "" : " from " + from);
+}
+
+void ListHost(const std::string& label, const HostAddresses& h, bool token,
+              const std::string& published, std::ostream& out) {
+    out << std::setw(20) << label << std::setw(16) << Dash(h.lastAddress) << std::setw(48)
+        << SetWhen(h.lastAddress, h.v4At, h.v4From) << std::setw(40) << Dash(h.lastAddress6)
+        << std::setw(48) << SetWhen(h.lastAddress6, h.v6At, h.v6From) << std::setw(8)
+        << (token ? "set" : "none") << published << std::endl;
+}
+
+// The account's own host is its login in lower case; its other hosts follow.
 int ListHosts(const Account& a, std::ostream& out) {
-    out << std::left << std::setw(20) << "HOST" << std::setw(16) << "IPV4" << std::setw(40)
-        << "IPV6" << std::setw(25) << "LAST SET" << std::setw(8) << "TOKEN"
+    out << std::left << std::setw(20) << "HOST" << std::setw(16) << "IPV4" << std::setw(48)
+        << "IPV4 SET" << std::setw(40) << "IPV6" << std::setw(48) << "IPV6 SET" << std::setw(8)
+        << "TOKEN"
         << "PUBLISHED IN DNS" << std::endl;
-    out << std::setw(20) << AsciiLower(a.name) << std::setw(16) << Dash(a.lastAddress)
-        << std::setw(40) << Dash(a.lastAddress6) << std::setw(25) << FormatTime(a.lastUpdate)
-        << std::setw(8) << (a.tokenHash.empty() ? "none" : "set") << Published(a) << std::endl;
+    ListHost(AsciiLower(a.name), a, !a.tokenHash.empty(), Published(a), out);
+    for (const Host& h : a.hosts) {
+        ListHost(h.label, h, !h.tokenHash.empty(), Dash(h.publishedAddress), out);
+    }
     return kOk;
 }
+
+int Refuse(std::ostream& err, const std::string& why) {
+    err << ServiceLine(why) << std::flush;
+    return kRefused;
+}
+
+// Why label may not be a new host; empty when it may.
+std::string HostLabelTaken(const std::string& label, AccountStore& store,
+                           const std::set<std::string>& reserved) {
+    if (!PublishableLabel(label)) {
+        return "\"" + label + "\" is not a host label: 1 to 63 letters, digits and hyphens," +
+               " no hyphen at either end";
+    }
+    return NameTaken(label, store, reserved);
+}
+
+// Makes a new token for login's host label (the login's own or another)
+// and prints it.
+int NewToken(const Account& account, const std::string& label, AccountStore& store,
+             std::ostream& out, std::ostream& err, const std::set<std::string>& reserved) {
+    const std::string token = NewUpdateToken();
+    const std::string digest = TokenDigest(token, account.tokenKey);
+    const bool own = IsOwnHost(account, label, HostNaming{"", reserved});
+    if (!own && std::none_of(account.hosts.begin(), account.hosts.end(),
+                             [&label](const Host& h) { return h.label == AsciiLower(label); })) {
+        return Refuse(err, "\"" + label + "\" is not a host of \"" + account.name + "\"");
+    }
+    if (digest.empty() || !(own ? store.SetTokenHash(account.name, digest)
+                                : store.SetHostToken(account.name, label, digest))) {
+        return Refuse(err, "the token could not be stored: " + store.LastError());
+    }
+    out << token << std::endl;
+    return kOk;
+}
+
+int AddHost(const Account& account, const std::string& label, AccountStore& store,
+            std::ostream& out, std::ostream& err, const std::set<std::string>& reserved) {
+    if (const std::string taken = HostLabelTaken(label, store, reserved); !taken.empty()) {
+        return Refuse(err, taken);
+    }
+    const std::string token = NewUpdateToken();
+    const std::string digest = TokenDigest(token, account.tokenKey);
+    if (digest.empty() || !store.AddHost(account.name, label, digest)) {
+        return Refuse(err, store.LastTrouble() != AccountStore::Trouble::None
+                               ? "the database refused the change: " + store.LastError()
+                               : "\"" + AsciiLower(label) + "\" is taken or held by the zone");
+    }
+    out << token << std::endl;
+    return kOk;
+}
+
+int RemoveHost(const Account& account, const std::string& label, AccountStore& store,
+               std::ostream& out, std::ostream& err) {
+    if (AsciiLower(label) == AsciiLower(account.name)) {
+        return Refuse(err, "\"" + label + "\" is the login's own host; user remove removes it");
+    }
+    if (!store.RemoveHost(account.name, label)) {
+        return Refuse(err, store.LastTrouble() != AccountStore::Trouble::None
+                               ? "the database refused the change: " + store.LastError()
+                               : "\"" + label + "\" is not a host of \"" + account.name + "\"");
+    }
+    out << "host \"" << AsciiLower(label) << "\" removed" << std::endl;
+    return kOk;
+}
+
+}  // namespace
 
 int RunHostCommand(const std::vector<std::string>& args, AccountStore& store, std::ostream& out,
                    std::ostream& err, const std::set<std::string>& reserved) {
     const bool list = args.size() == 2 && args[0] == "list";
-    if (!list && !(args.size() == 3 && args[0] == "token")) {
-        err << "usage: kestrome-service host token LOGIN LABEL, or host list LOGIN" << std::endl;
+    const bool withLabel =
+        args.size() == 3 && (args[0] == "add" || args[0] == "token" || args[0] == "remove");
+    if (!list && !withLabel) {
+        err << "usage: kestrome-service host add|token|remove LOGIN LABEL, or host list LOGIN"
+            << std::endl;
         return kUsage;
     }
     const std::string& login = args[1];
@@ -215,28 +306,24 @@ int RunHostCommand(const std::vector<std::string>& args, AccountStore& store, st
         case AccountStore::Presence::Found:
             break;
         case AccountStore::Presence::Absent:
-            err << ServiceLine("no user named \"" + login + "\"") << std::flush;
-            return kRefused;
+            return Refuse(err, "no user named \"" + login + "\"");
         case AccountStore::Presence::Unknown:
-            err << ServiceLine("the database cannot be read: " + store.LastError()) << std::flush;
-            return kRefused;
+            return Refuse(err, "the database cannot be read: " + store.LastError());
+    }
+    if (!store.ReadHosts(account)) {
+        return Refuse(err, "the database cannot be read: " + store.LastError());
     }
     if (list) {
         return ListHosts(account, out);
     }
     const std::string& label = args[2];
-    if (!IsOwnHost(account, label, HostNaming{"", reserved})) {
-        err << ServiceLine("\"" + label + "\" is not a host of \"" + login + "\"") << std::flush;
-        return kRefused;
+    if (args[0] == "add") {
+        return AddHost(account, label, store, out, err, reserved);
     }
-    const std::string token = NewUpdateToken();
-    const std::string digest = TokenDigest(token, account.tokenKey);
-    if (digest.empty() || !store.SetTokenHash(login, digest)) {
-        err << ServiceLine("the token could not be stored: " + store.LastError()) << std::flush;
-        return kRefused;
+    if (args[0] == "remove") {
+        return RemoveHost(account, label, store, out, err);
     }
-    out << token << std::endl;
-    return kOk;
+    return NewToken(account, label, store, out, err, reserved);
 }
 
 std::optional<std::string> ReadPasswordFromStdin() {

@@ -1,5 +1,5 @@
 // The administration commands: user add, passwd, ban, unban, remove, list;
-// host token, list.
+// host add, token, remove, list.
 #pragma once
 
 #include <functional>
@@ -27,9 +27,13 @@ int RunUserCommand(const std::vector<std::string>& args, AccountStore& store,
                    const PasswordReader& readPassword, HashStrength strength, std::ostream& out,
                    std::ostream& err, const std::set<std::string>& reserved = {});
 
-// Runs "host token LOGIN LABEL" (prints a new update token for the login's
-// own host, LABEL, alone on a line; the one before stops working) or "host
-// list LOGIN" (args start after "host"). Exit status as RunUserCommand's.
+// Runs "host add LOGIN LABEL" (adds a host, a DNS label free among hosts and
+// logins in any case, and prints its update token alone on a line), "host
+// token LOGIN LABEL" (prints a new token for one of the login's hosts, its
+// own included; the one before stops working), "host remove LOGIN LABEL"
+// (its records are withdrawn; the login's own host goes with the user only)
+// or "host list LOGIN" (args start after "host"). Exit status as
+// RunUserCommand's.
 int RunHostCommand(const std::vector<std::string>& args, AccountStore& store, std::ostream& out,
                    std::ostream& err, const std::set<std::string>& reserved = {});
 

@@ -1,5 +1,8 @@
 #include "service/app/dyndns.h"
 
+#include <algorithm>
+
+#include "service/auth/update_token.h"
 #include "service/common/address.h"
 #include "service/dns/names.h"
 #include "service/http/request_head.h"
@@ -56,7 +59,7 @@ bool IsOwnHost(const Account& account, const std::string& label, const HostNamin
            !reserved && account.olderTwin.empty() && !account.zonesOwn;
 }
 
-DynName ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming) {
+std::optional<std::string> DynLabel(const std::string& name, const HostNaming& naming) {
     std::string lower = AsciiLower(name);
     if (lower.ends_with('.')) {
         lower.pop_back();
@@ -64,28 +67,93 @@ DynName ClassifyDynName(const std::string& name, const Account& account, const H
     const std::string suffix =
         naming.zone.empty() ? "" : "." + naming.zone.substr(0, naming.zone.size() - 1);
     if (!lower.ends_with(suffix) || lower.size() == suffix.size()) {
-        return DynName::NotFqdn;
+        return std::nullopt;
     }
-    const std::string label = lower.substr(0, lower.size() - suffix.size());
+    std::string label = lower.substr(0, lower.size() - suffix.size());
     if (label.find('.') != std::string::npos) {
-        return DynName::NotFqdn;
+        return std::nullopt;
     }
-    return IsOwnHost(account, label, naming) ? DynName::Own : DynName::NoHost;
+    return label;
 }
 
-// The first line for the own host says whether its record changed; the same
+std::optional<std::string> TokenHost(const std::string& token, const Account& account) {
+    if (!account.tokenHash.empty() && TokenMatches(token, account.tokenHash, account.tokenKey)) {
+        return AsciiLower(account.name);
+    }
+    for (const Host& host : account.hosts) {
+        if (!host.tokenHash.empty() && TokenMatches(token, host.tokenHash, account.tokenKey)) {
+            return host.label;
+        }
+    }
+    return std::nullopt;
+}
+
+DynTarget ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming,
+                          const std::string& tokenHost) {
+    const std::optional<std::string> label = DynLabel(name, naming);
+    if (!label) {
+        return {DynName::NotFqdn, ""};
+    }
+    if (!tokenHost.empty() && *label != tokenHost) {
+        return {DynName::NoHost, ""};
+    }
+    if (IsOwnHost(account, *label, naming)) {
+        return {DynName::Own, ""};
+    }
+    const bool host = std::any_of(account.hosts.begin(), account.hosts.end(),
+                                  [&label](const Host& h) { return h.label == *label; });
+    return host ? DynTarget{DynName::Host, *label} : DynTarget{DynName::NoHost, ""};
+}
+
+namespace {
+
+// The host a target names, as it stood before.
+const HostAddresses& TargetHost(const DynTarget& target, const Account& before) {
+    if (target.kind == DynName::Host) {
+        for (const Host& host : before.hosts) {
+            if (host.label == target.label) {
+                return host;
+            }
+        }
+    }
+    return before;
+}
+
+bool Updatable(const DynTarget& target) {
+    return target.kind == DynName::Own || target.kind == DynName::Host;
+}
+
+}  // namespace
+
+std::vector<HostUpdate> DynUpdates(const DynRequest& request, const std::vector<DynTarget>& targets,
+                                   const Account& before) {
+    std::vector<HostUpdate> updates;
+    std::set<std::string> named;
+    for (const DynTarget& target : targets) {
+        if (Updatable(target) && named.insert(target.label).second &&
+            request.addresses.Changes(TargetHost(target, before))) {
+            updates.push_back({target.label, request.addresses});
+        }
+    }
+    return updates;
+}
+
+// The first line for each host says whether its records changed; the same
 // host named again changes nothing more.
-std::string DynReplyLines(const DynRequest& request, const std::vector<DynName>& kinds,
+std::string DynReplyLines(const DynRequest& request, const std::vector<DynTarget>& targets,
                           const Account& before) {
     std::string body;
-    bool changed = request.addresses.Changes(before);
-    for (const DynName kind : kinds) {
+    std::set<std::string> named;
+    for (const DynTarget& target : targets) {
         body += body.empty() ? "" : "\n";
-        switch (kind) {
+        switch (target.kind) {
             case DynName::Own:
+            case DynName::Host: {
+                const bool changed = named.insert(target.label).second &&
+                                     request.addresses.Changes(TargetHost(target, before));
                 body += (changed ? "good " : "nochg ") + request.shown;
-                changed = false;
                 break;
+            }
             case DynName::NoHost:
                 body += "nohost";
                 break;

@@ -3,6 +3,7 @@
 // may update, and the reply's lines.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ struct DynRequest {
     std::vector<std::string> names;  // as sent, in order
     AddressUpdate addresses;         // canonical; both empty for offline
     std::string shown;               // the addresses as the reply lines echo them
+    // When a host's update token proved the request, that host's label: no
+    // other name may be updated. Empty when the password proved it.
+    std::string tokenHost;
 };
 
 enum class DynParse { Ok, TooManyNames, NotAnAddress };
@@ -40,14 +44,32 @@ struct HostNaming {
 // with a zone, not one of the zone's own).
 bool IsOwnHost(const Account& account, const std::string& label, const HostNaming& naming);
 
-// What one name of a request is to an account: its own host, a name that is
-// not a host it may update, or one not under the zone.
-enum class DynName { Own, NoHost, NotFqdn };
-DynName ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming);
+// The label of a name under the zone, in lower case; none when it is not one.
+std::optional<std::string> DynLabel(const std::string& name, const HostNaming& naming);
+
+// The label of the account's host whose update token token is (the login's
+// own in lower case, or one of account.hosts); none when it is no host's.
+std::optional<std::string> TokenHost(const std::string& token, const Account& account);
+
+// What one name of a request is to an account: its own host, another of its
+// hosts (label), a name that is not a host the request may update, or one
+// not under the zone.
+enum class DynName { Own, Host, NoHost, NotFqdn };
+struct DynTarget {
+    DynName kind;
+    std::string label;  // the other host's
+};
+DynTarget ClassifyDynName(const std::string& name, const Account& account, const HostNaming& naming,
+                          const std::string& tokenHost);
+
+// What a proved request records: each host it names once, when that gives
+// the host an address it does not have. before is the account as it stood,
+// with its hosts.
+std::vector<HostUpdate> DynUpdates(const DynRequest& request, const std::vector<DynTarget>& targets,
+                                   const Account& before);
 
 // The reply's body for a proved request: one line per name, in its order.
-// before is the account as it stood before the update was recorded.
-std::string DynReplyLines(const DynRequest& request, const std::vector<DynName>& kinds,
+std::string DynReplyLines(const DynRequest& request, const std::vector<DynTarget>& targets,
                           const Account& before);
 
 }  // namespace service

@@ -4,10 +4,10 @@
 #include <memory>
 #include <utility>
 
-#include "service/auth/update_token.h"
 #include "service/common/address.h"
 #include "service/common/basic_auth.h"
 #include "service/common/log_line.h"
+#include "service/dns/names.h"
 
 namespace service {
 
@@ -23,7 +23,9 @@ HttpResponse ClientReply(const UpdateReply& reply) {
 std::optional<HttpResponse> ClientUpdate(Updates& updates, const HttpRequest& req,
                                          const std::string& peer, HttpServer::Reply reply) {
     return updates.Start({QueryValue(req.query, "login"), QueryValue(req.query, "password"), peer,
-                          [peer](const Account&) { return AddressUpdate::Of(peer); },
+                          [peer](const Account&) {
+                              return std::vector<HostUpdate>{{"", AddressUpdate::Of(peer)}};
+                          },
                           [](const UpdateReply& r, const Account&) { return ClientReply(r); }},
                          std::move(reply));
 }
@@ -32,6 +34,24 @@ HttpResponse BadAuth() {
     HttpResponse refusal = HttpResponse::Text(401, "badauth");
     refusal.challenge = "Basic realm=\"kestrome\"";
     return refusal;
+}
+
+std::vector<DynTarget> DynTargets(const DynRequest& dyn, const HostNaming& naming,
+                                  const Account& account) {
+    std::vector<DynTarget> targets;
+    for (const std::string& name : dyn.names) {
+        targets.push_back(ClassifyDynName(name, account, naming, dyn.tokenHost));
+    }
+    return targets;
+}
+
+// Whether a request names a host other than the login's own, whose account's
+// other hosts are then read.
+bool NamesOtherHosts(const DynRequest& dyn, const HostNaming& naming, const std::string& login) {
+    return std::any_of(dyn.names.begin(), dyn.names.end(), [&](const std::string& name) {
+        const std::optional<std::string> label = DynLabel(name, naming);
+        return label && *label != AsciiLower(login);
+    });
 }
 
 // A proved request's answer: the account's state, else one line per name.
@@ -50,11 +70,7 @@ HttpResponse DynAnswer(const DynRequest& dyn, const HostNaming& naming, const Up
         case ReplyCode::Updated:
             break;
     }
-    std::vector<DynName> kinds;
-    for (const std::string& name : dyn.names) {
-        kinds.push_back(ClassifyDynName(name, before, naming));
-    }
-    return HttpResponse::Text(200, DynReplyLines(dyn, kinds, before));
+    return HttpResponse::Text(200, DynReplyLines(dyn, DynTargets(dyn, naming, before), before));
 }
 
 // Requests that cannot be served are answered before any credential is
@@ -77,26 +93,22 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
     }
     const BasicCredentials credentials =
         ParseBasicAuthorization(req.authorization).value_or(BasicCredentials{});
-    return updates.Start({credentials.user, credentials.password, peer,
-                          [dyn, &naming](const Account& account) -> std::optional<AddressUpdate> {
-                              for (const std::string& name : dyn->names) {
-                                  if (ClassifyDynName(name, account, naming) == DynName::Own) {
-                                      // An address it already has is not written again.
-                                      return dyn->addresses.Changes(account)
-                                                 ? std::optional(dyn->addresses)
-                                                 : std::nullopt;
-                                  }
-                              }
-                              return std::nullopt;
-                          },
-                          [dyn, &naming](const UpdateReply& r, const Account& before) {
-                              return DynAnswer(*dyn, naming, r, before);
-                          },
-                          [token = credentials.password](const Account& account) {
-                              return !account.tokenHash.empty() &&
-                                     TokenMatches(token, account.tokenHash, account.tokenKey);
-                          }},
-                         std::move(reply));
+    Updates::Request request{credentials.user, credentials.password, peer,
+                             [dyn, &naming](const Account& account) {
+                                 return DynUpdates(*dyn, DynTargets(*dyn, naming, account),
+                                                   account);
+                             },
+                             [dyn, &naming](const UpdateReply& r, const Account& before) {
+                                 return DynAnswer(*dyn, naming, r, before);
+                             },
+                             // A host's token proves the request for that host alone.
+                             [dyn, token = credentials.password](const Account& account) {
+                                 const std::optional<std::string> host = TokenHost(token, account);
+                                 dyn->tokenHost = host.value_or("");
+                                 return host.has_value();
+                             }};
+    request.withHosts = NamesOtherHosts(*dyn, naming, credentials.user);
+    return updates.Start(std::move(request), std::move(reply));
 }
 
 }  // namespace

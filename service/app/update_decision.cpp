@@ -39,20 +39,22 @@ UpdateReply AsItNowStands(AccountStore& store, PasswordCheck& check, const Accou
 // A proved password: a banned account is told so, anyone else's addresses
 // are recorded, and never acknowledged when they were not stored.
 UpdateReply RecordProvedUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                               const std::string& peerAddress, const AddressUpdate& addresses,
-                               std::int64_t now) {
+                               const std::string& peerAddress,
+                               const std::vector<HostUpdate>& updates, std::int64_t now) {
     if (account.banned) {
         return UpdateReply::Reply(ReplyCode::Banned);
     }
-    switch (store.RecordUpdate(account.name, account.passwordHash, addresses, now)) {
-        case AccountStore::Recording::Recorded:
-            return UpdateReply::Reply(ReplyCode::Updated, peerAddress);
-        case AccountStore::Recording::AccountChanged:
-            return AsItNowStands(store, check, account, peerAddress, now);
-        case AccountStore::Recording::Failed:
-            break;
+    for (const HostUpdate& update : updates) {
+        switch (store.RecordUpdate(account.name, account.passwordHash, update, peerAddress, now)) {
+            case AccountStore::Recording::Recorded:
+                break;
+            case AccountStore::Recording::AccountChanged:
+                return AsItNowStands(store, check, account, peerAddress, now);
+            case AccountStore::Recording::Failed:
+                return UpdateReply::Status(kNotStored);
+        }
     }
-    return UpdateReply::Status(kNotStored);
+    return UpdateReply::Reply(ReplyCode::Updated, peerAddress);
 }
 
 // Unknown logins and wrong passwords count against the caller's address, and
@@ -108,7 +110,7 @@ UpdateReply AnswerUpdate(AccountStore& store, PasswordCheck& check, const std::s
         }
     }
     return RecordProvedUpdate(store, check, step.account, peerAddress,
-                              AddressUpdate::Of(peerAddress), now);
+                              {{"", AddressUpdate::Of(peerAddress)}}, now);
 }
 
 }  // namespace service

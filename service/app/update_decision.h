@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "service/auth/password_check.h"
 #include "service/store/account_store.h"
@@ -50,11 +51,12 @@ std::optional<UpdateReply> VerifyUpdate(PasswordCheck& check, const Account& acc
                                         const std::string& password, const std::string& peerAddress,
                                         std::int64_t now);
 
-// The last step, for a proved password: records addresses unless the account
-// changed meanwhile, and replies (the address of Updated is peerAddress).
+// The last step, for a proved password: records each host's update unless
+// the account changed meanwhile, and replies (the address of Updated is
+// peerAddress, where the updates are noted to come from).
 UpdateReply RecordProvedUpdate(AccountStore& store, PasswordCheck& check, const Account& account,
-                               const std::string& peerAddress, const AddressUpdate& addresses,
-                               std::int64_t now);
+                               const std::string& peerAddress,
+                               const std::vector<HostUpdate>& updates, std::int64_t now);
 
 // Every step: decides the reply for a login and password from peerAddress at
 // time now, recording the update when it succeeds. Over-long values are

@@ -7,6 +7,24 @@
 
 namespace service {
 
+namespace {
+
+// Whether any of updates gives its host an address it does not have, as the
+// account stood before.
+bool ChangesAny(const Account& account, const std::vector<HostUpdate>& updates) {
+    return std::any_of(updates.begin(), updates.end(), [&account](const HostUpdate& update) {
+        if (update.label.empty()) {
+            return update.addresses.Changes(account);
+        }
+        const auto host =
+            std::find_if(account.hosts.begin(), account.hosts.end(),
+                         [&update](const Host& h) { return h.label == update.label; });
+        return host == account.hosts.end() || update.addresses.Changes(*host);
+    });
+}
+
+}  // namespace
+
 Updates::Updates(AccountStore& store)
     : store_(store),
       verifications_(ProcessorCount(),
@@ -22,6 +40,9 @@ std::optional<HttpResponse> Updates::Start(Request request, HttpServer::Reply re
     lookups_.Post([this, request = std::make_shared<const Request>(std::move(request)), reply] {
         UpdateStep step = BeginUpdate(store_, check_, request->login, request->password,
                                       request->peer, NowSeconds());
+        if (!step.reply && request->withHosts && !store_.ReadHosts(step.account)) {
+            step.reply = UpdateReply::Status(kNotStored);
+        }
         if (step.reply) {
             reply(request->answer(*step.reply, step.account));
         } else if (step.proved ||
@@ -52,18 +73,18 @@ void Updates::Verify(Account account, const Shared& request, const HttpServer::R
 // A request that records nothing is answered as soon as its password is
 // proved.
 void Updates::Record(Account account, const Shared& request, const HttpServer::Reply& reply) {
-    std::optional<AddressUpdate> addresses = request->addressFor(account);
-    if (!addresses) {
+    std::vector<HostUpdate> updates = request->addressFor(account);
+    if (updates.empty()) {
         const ReplyCode code = account.banned ? ReplyCode::Banned : ReplyCode::Updated;
         reply(request->answer(UpdateReply::Reply(code), account));
         return;
     }
     records_.Post(
-        [this, account = std::move(account), addresses = std::move(*addresses), request, reply] {
+        [this, account = std::move(account), updates = std::move(updates), request, reply] {
             const UpdateReply answer =
-                RecordProvedUpdate(store_, check_, account, request->peer, addresses, NowSeconds());
+                RecordProvedUpdate(store_, check_, account, request->peer, updates, NowSeconds());
             reply(request->answer(answer, account));
-            if (answer.code == ReplyCode::Updated && addresses.Changes(account)) {
+            if (answer.code == ReplyCode::Updated && ChangesAny(account, updates)) {
                 addressChanged();
             }
         });

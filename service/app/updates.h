@@ -32,18 +32,20 @@ public:
     static constexpr int kClientGone = 499;
 
     // One update: whose password proves it, where it came from (the
-    // address whose failures count), the addresses to record for the account
-    // (none: the password is proved and nothing recorded), and how the
-    // outcome is answered, given the account as it stood before.
+    // address whose failures count), what to record on the account's hosts
+    // (nothing: the password is proved and nothing recorded), and how the
+    // outcome is answered, given the account as it stood before (with its
+    // other hosts when withHosts).
     struct Request {
         std::string login;
         std::string password;
         std::string peer;
-        std::function<std::optional<AddressUpdate>(const Account&)> addressFor;
+        std::function<std::vector<HostUpdate>(const Account&)> addressFor;
         std::function<HttpResponse(const UpdateReply&, const Account&)> answer;
         // Whether the password proves the request without a verification
         // (a host's update token); none: only the account's password does.
         std::function<bool(const Account&)> provedOtherwise = nullptr;
+        bool withHosts = false;
     };
     // Answers request at once when its peer is refused for now, else later
     // through reply.

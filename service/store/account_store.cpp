@@ -2,7 +2,7 @@
 
 namespace service {
 
-std::string Account::Addresses() const {
+std::string HostAddresses::Addresses() const {
     const char* comma = !lastAddress.empty() && !lastAddress6.empty() ? "," : "";
     return lastAddress + comma + lastAddress6;
 }
@@ -14,8 +14,8 @@ AddressUpdate AddressUpdate::Of(const std::string& address) {
     return {address, std::nullopt};
 }
 
-bool AddressUpdate::Changes(const Account& account) const {
-    return (v4 && *v4 != account.lastAddress) || (v6 && *v6 != account.lastAddress6);
+bool AddressUpdate::Changes(const HostAddresses& host) const {
+    return (v4 && *v4 != host.lastAddress) || (v6 && *v6 != host.lastAddress6);
 }
 
 std::optional<Account> AccountStore::Find(const std::string& name) {
@@ -40,15 +40,22 @@ AccountStore::Presence AccountStore::PresenceOf(bool read, std::vector<Account>&
 
 std::vector<std::string> AccountStore::RecordParameters(const std::string& name,
                                                         const std::string& provedHash,
-                                                        const AddressUpdate& addresses,
+                                                        const HostUpdate& update,
+                                                        const std::string& from,
                                                         std::int64_t when) {
-    return {name,
-            addresses.v4.value_or(""),
-            addresses.v6.value_or(""),
-            std::to_string(when),
-            addresses.v4 ? "1" : "0",
-            addresses.v6 ? "1" : "0",
-            provedHash};
+    const AddressUpdate& addresses = update.addresses;
+    std::vector<std::string> params{name,
+                                    addresses.v4.value_or(""),
+                                    addresses.v6.value_or(""),
+                                    std::to_string(when),
+                                    addresses.v4 ? "1" : "0",
+                                    addresses.v6 ? "1" : "0",
+                                    provedHash,
+                                    from};
+    if (!update.label.empty()) {
+        params.push_back(update.label);
+    }
+    return params;
 }
 
 AccountStore::Recording AccountStore::RecordingOf(int changed) {

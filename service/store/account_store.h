@@ -14,14 +14,35 @@
 
 namespace service {
 
-struct Account {
+// What is recorded of one host's addresses, and what DNS was last confirmed
+// to show of them.
+struct HostAddresses {
+    std::string lastAddress;   // IPv4; empty until an update gives one
+    std::string lastAddress6;  // IPv6; empty until an update gives one
+    // When each was last set (seconds since the epoch, UTC; 0: never or not
+    // known), and the address the request that set it came from.
+    std::int64_t v4At = 0;
+    std::string v4From;
+    std::int64_t v6At = 0;
+    std::string v6From;
+    std::string publishedAddress;  // as Addresses gives them; empty for none
+
+    // Both addresses as DNS is to hold them: the IPv4 one, then the IPv6 one,
+    // joined by a comma; empty for none.
+    std::string Addresses() const;
+};
+
+// A host of an account beside its login's own, with its own update token.
+struct Host : HostAddresses {
+    std::string label;      // one DNS label, in lower case
+    std::string tokenHash;  // empty: none
+};
+
+struct Account : HostAddresses {
     std::string name;
     std::string passwordHash;
     bool banned = false;
-    std::string lastAddress;       // IPv4; empty until an update gives one
-    std::int64_t lastUpdate = 0;   // seconds since the epoch, UTC; 0 until then
-    std::string publishedAddress;  // last confirmed published in DNS (as Addresses gives
-                                   // them); empty for none
+    std::int64_t lastUpdate = 0;  // of any family; 0 until the first
     // The older account whose DNS name this one's is too, regardless of case
     // (such names are refused now); empty when none. This one is never
     // published.
@@ -29,15 +50,12 @@ struct Account {
     // The zone held this name when publication started: it is the zone's
     // own, and never published.
     bool zonesOwn = false;
-    std::string lastAddress6;  // IPv6; empty until an update gives one
     // The digest of the update token of the account's own host (empty: none),
     // and the database's key it was made with.
     std::string tokenHash;
     std::string tokenKey;
-
-    // Both addresses as DNS is to hold them: the IPv4 one, then the IPv6 one,
-    // joined by a comma; empty for none.
-    std::string Addresses() const;
+    // Its other hosts, by label; read by ReadHosts only.
+    std::vector<Host> hosts;
 };
 
 // What an update sets: each family's address (empty: none); a family it does
@@ -50,8 +68,15 @@ struct AddressUpdate {
     static AddressUpdate Of(const std::string& address);
     // Both families without an address.
     static AddressUpdate None() { return {std::string(), std::string()}; }
-    // Whether it gives account an address it does not have.
-    bool Changes(const Account& account) const;
+    // Whether it gives host an address it does not have.
+    bool Changes(const HostAddresses& host) const;
+};
+
+// What one request sets on one host: the login's own (label empty) or
+// another of the account's.
+struct HostUpdate {
+    std::string label;
+    AddressUpdate addresses;
 };
 
 // A name directly under the zone that its name server holds: its address
@@ -81,6 +106,19 @@ public:
     virtual bool SetTokenHash(const std::string& name, const std::string& tokenHash) = 0;
     virtual bool Remove(const std::string& name) = 0;
 
+    // The account's other hosts into account.hosts; false when they cannot
+    // be read.
+    virtual bool ReadHosts(Account& account) = 0;
+    // Adds host label (lower case) to login with its token's digest; false
+    // when there is no such login or the name is taken (by a host or an
+    // account in any case, or by the zone).
+    virtual bool AddHost(const std::string& login, const std::string& label,
+                         const std::string& tokenHash) = 0;
+    // Each is false when login has no such host.
+    virtual bool SetHostToken(const std::string& login, const std::string& label,
+                              const std::string& tokenHash) = 0;
+    virtual bool RemoveHost(const std::string& login, const std::string& label) = 0;
+
     enum class Recording { Recorded, AccountChanged, Failed };
     // Records an update for an account whose password was proved against
     // provedHash, in the same step that checks the account still exists, is
@@ -88,8 +126,11 @@ public:
     // any process) is never overruled. Recorded only once committed;
     // AccountChanged when it no longer qualifies; Failed when the database
     // refused the write or could not be reached.
+    // from is the address the update came from. A host update (label not
+    // empty) sets that host of the account's instead of its own.
     virtual Recording RecordUpdate(const std::string& name, const std::string& provedHash,
-                                   const AddressUpdate& addresses, std::int64_t when) = 0;
+                                   const HostUpdate& update, const std::string& from,
+                                   std::int64_t when) = 0;
     // How many writes are worth running at once.
     virtual int ConcurrentWrites() const = 0;
 
@@ -131,15 +172,15 @@ public:
     // that it has it again, one line each time; a file has nothing to tell.
     virtual void SetNotice(LineSink) {}
 
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
 
 protected:
     AccountStore() = default;
     // The parameters of the record statement, in the order it takes them.
     static std::vector<std::string> RecordParameters(const std::string& name,
                                                      const std::string& provedHash,
-                                                     const AddressUpdate& addresses,
-                                                     std::int64_t when);
+                                                     const HostUpdate& update,
+                                                     const std::string& from, std::int64_t when);
     // What a lookup that read rows (read is false when it failed) tells.
     static Presence PresenceOf(bool read, std::vector<Account>& rows, Account& out);
     // What an update that changed rows (-1: failed) tells.

@@ -56,6 +56,47 @@ const char* kVersion4[] = {
     sql::kLowerNameIndex,
 };
 
+// Version 6: as in the SQLite store, hosts and their triggers. A label is
+// unique among hosts by its key and among accounts by their DNS names; across
+// the two, each add takes a lock on the name in lower case and then looks at
+// the other table, so that instances adding one name at once cannot both
+// succeed.
+const char* kVersion6Triggers[] = {
+    "CREATE TRIGGER host_removed AFTER DELETE ON hosts FOR EACH ROW"
+    " WHEN (OLD.published_address != '' OR OLD.maybe_published != 0)"
+    " EXECUTE FUNCTION note_host_withdrawal()",
+    "CREATE TRIGGER account_hosts_removed AFTER DELETE ON accounts FOR EACH ROW"
+    " EXECUTE FUNCTION remove_hosts()",
+    "CREATE TRIGGER host_label_free BEFORE INSERT ON hosts FOR EACH ROW"
+    " EXECUTE FUNCTION host_label_free()",
+    "CREATE TRIGGER login_label_free BEFORE INSERT ON accounts FOR EACH ROW"
+    " EXECUTE FUNCTION login_label_free()",
+};
+// The lock of a name (in lower case) for its add; in a space of its own, as
+// publication claims names in kLockSpace.
+std::string NameLock(const std::string& name) {
+    return std::string(" PERFORM pg_advisory_xact_lock(") + postgres::kLockSpace +
+           " + 1, hashtext(" + name + "));";
+}
+
+const std::string kVersion6Functions[] = {
+    "CREATE FUNCTION note_host_withdrawal() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN INSERT INTO withdrawals(name) VALUES (OLD.label) ON CONFLICT DO NOTHING;"
+    " RETURN NULL; END $$",
+    "CREATE FUNCTION remove_hosts() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN DELETE FROM hosts WHERE account = OLD.name; RETURN NULL; END $$",
+    "CREATE FUNCTION host_label_free() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN" +
+        NameLock("NEW.label") +
+        " IF EXISTS (SELECT 1 FROM accounts WHERE lower(name) = NEW.label) THEN"
+        " RAISE unique_violation USING MESSAGE = 'an account has the name'; END IF;"
+        " RETURN NEW; END $$",
+    "CREATE FUNCTION login_label_free() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN" +
+        NameLock("lower(NEW.name)") +
+        " IF EXISTS (SELECT 1 FROM hosts WHERE label = lower(NEW.name)) THEN"
+        " RAISE unique_violation USING MESSAGE = 'a host has the name'; END IF;"
+        " RETURN NEW; END $$",
+};
+
 }  // namespace
 
 bool PostgresStore::Prepare(postgres::Link& link) {
@@ -103,6 +144,15 @@ bool PostgresStore::Prepare(postgres::Link& link) {
                                            "INSERT INTO token_key VALUES (encode(sha256(convert_to("
                                            "gen_random_uuid()::text || gen_random_uuid()::text"
                                            " || gen_random_uuid()::text, 'UTF8')), 'hex'))"));
+    for (const char* step : sql::kHostsAndOrigins) {
+        done = done && (found >= 6 || db_.Exec(link, step));
+    }
+    for (const std::string& step : kVersion6Functions) {
+        done = done && (found >= 6 || db_.Exec(link, step));
+    }
+    for (const char* step : kVersion6Triggers) {
+        done = done && (found >= 6 || db_.Exec(link, step));
+    }
     done = done && db_.Exec(link, "DELETE FROM schema_version") &&
            db_.Exec(link,
                     "INSERT INTO schema_version VALUES (" + std::to_string(kSchemaVersion) + ")");

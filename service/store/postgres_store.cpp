@@ -38,19 +38,40 @@ const Statement kSetToken{"set_token", "UPDATE accounts SET token_hash = $2 WHER
 const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE name = $1"};
 const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};
 const Statement kRecord{"record", sql::kPostgresRecord};
+const Statement kHostRecord{"host_record", sql::kPostgresHostRecord};
+const Statement kHosts{"hosts", sql::kPostgresHosts};
+const Statement kAddHost{"add_host", sql::kPostgresAddHost};
+const Statement kSetHostToken{
+    "set_host_token", "UPDATE hosts SET token_hash = $3 WHERE label = lower($2) AND account = $1"};
+const Statement kRemoveHost{"remove_host",
+                            "DELETE FROM hosts WHERE label = lower($2) AND account = $1"};
 const Statement kPendingStatement{"pending", kPending.c_str()};
 const Statement kPendingOfOneStatement{"pending_of_one", kPendingOfOne.c_str()};
 const Statement kClaimStatement{"claim", kClaim.c_str()};
 const Statement kReleaseStatement{"release", kRelease.c_str()};
+// A name is an account's or a host's.
 const Statement kMaybePublished{"maybe_published",
-                                "UPDATE accounts SET maybe_published = 1 WHERE name = $1"};
+                                "WITH h AS (UPDATE hosts SET maybe_published = 1 WHERE label = $1)"
+                                " UPDATE accounts SET maybe_published = 1 WHERE name = $1"};
 const Statement kMarkPublished{
     "mark_published",
-    "UPDATE accounts SET published_address = $2, maybe_published = 0 WHERE name = $1"};
+    "WITH h AS (UPDATE hosts SET published_address = $2, maybe_published = 0 WHERE label = $1)"
+    " UPDATE accounts SET published_address = $2, maybe_published = 0 WHERE name = $1"};
 const Statement kWithdrawn{"withdrawn", "DELETE FROM withdrawals WHERE name = $1"};
 // Moves on whenever any transaction on the server has written.
 const Statement kDataVersion{"data_version",
                              "SELECT pg_snapshot_xmax(pg_current_snapshot())::text::bigint"};
+
+// The address columns of row, from column first on.
+void ReadAddresses(PGresult* r, int row, int first, HostAddresses& h) {
+    h.lastAddress = Field(r, row, first);
+    h.lastAddress6 = Field(r, row, first + 1);
+    h.v4At = std::stoll(Field(r, row, first + 2));
+    h.v4From = Field(r, row, first + 3);
+    h.v6At = std::stoll(Field(r, row, first + 4));
+    h.v6From = Field(r, row, first + 5);
+    h.publishedAddress = Field(r, row, first + 6);
+}
 
 }  // namespace
 
@@ -81,9 +102,16 @@ std::vector<Account> PostgresStore::Accounts(const Statement& st,
     std::vector<Account> rows;
     for (int i = 0; i < postgres::RowCount(done); ++i) {
         PGresult* r = done.result.get();
-        rows.push_back({Field(r, i, 0), Field(r, i, 1), Field(r, i, 2) == "t", Field(r, i, 3),
-                        std::stoll(Field(r, i, 4)), Field(r, i, 5), Field(r, i, 6),
-                        Field(r, i, 7) == "t", Field(r, i, 8), Field(r, i, 9), Field(r, i, 10)});
+        Account& a = rows.emplace_back();
+        a.name = Field(r, i, 0);
+        a.passwordHash = Field(r, i, 1);
+        a.banned = Field(r, i, 2) == "t";
+        a.lastUpdate = std::stoll(Field(r, i, 3));
+        a.olderTwin = Field(r, i, 4);
+        a.zonesOwn = Field(r, i, 5) == "t";
+        a.tokenHash = Field(r, i, 6);
+        a.tokenKey = Field(r, i, 7);
+        ReadAddresses(r, i, sql::kAccountAddressColumn, a);
     }
     // A name that cannot be stored in the database's encoding is no account's.
     if (!ok && done.sqlState.starts_with("22")) {
@@ -111,12 +139,43 @@ std::vector<Account> PostgresStore::List() {
 // another instance has yet to commit; the unique DNS name makes this one wait
 // for it, and then fail.
 bool PostgresStore::Add(const std::string& name, const std::string& passwordHash) {
-    const Outcome done = db_.Pooled(kAdd, {name, passwordHash});
+    return Insert(kAdd, {name, passwordHash});
+}
+
+bool PostgresStore::Insert(const Statement& st, const std::vector<std::string>& params) {
+    const Outcome done = db_.Pooled(st, params);
     if (done.sqlState == "23505") {  // unique_violation
         db_.Note(Trouble::None, "");
         return false;
     }
     return postgres::ChangedRows(done) > 0;
+}
+
+bool PostgresStore::ReadHosts(Account& account) {
+    account.hosts.clear();
+    const Outcome done = db_.Pooled(kHosts, {account.name});
+    for (int i = 0; i < postgres::RowCount(done); ++i) {
+        PGresult* r = done.result.get();
+        Host& h = account.hosts.emplace_back();
+        h.label = Field(r, i, 0);
+        h.tokenHash = Field(r, i, 1);
+        ReadAddresses(r, i, sql::kHostAddressColumn, h);
+    }
+    return static_cast<bool>(done);
+}
+
+bool PostgresStore::AddHost(const std::string& login, const std::string& label,
+                            const std::string& tokenHash) {
+    return Insert(kAddHost, {login, label, tokenHash});
+}
+
+bool PostgresStore::SetHostToken(const std::string& login, const std::string& label,
+                                 const std::string& tokenHash) {
+    return Change(kSetHostToken, {login, label, tokenHash}) > 0;
+}
+
+bool PostgresStore::RemoveHost(const std::string& login, const std::string& label) {
+    return Change(kRemoveHost, {login, label}) > 0;
 }
 
 bool PostgresStore::Finish(postgres::Link& link, bool done) {
@@ -150,9 +209,10 @@ bool PostgresStore::Remove(const std::string& name) {
 // commit.
 AccountStore::Recording PostgresStore::RecordUpdate(const std::string& name,
                                                     const std::string& provedHash,
-                                                    const AddressUpdate& addresses,
-                                                    std::int64_t when) {
-    return RecordingOf(Change(kRecord, RecordParameters(name, provedHash, addresses, when)));
+                                                    const HostUpdate& update,
+                                                    const std::string& from, std::int64_t when) {
+    return RecordingOf(Change(update.label.empty() ? kRecord : kHostRecord,
+                              RecordParameters(name, provedHash, update, from, when)));
 }
 
 std::optional<std::vector<AccountStore::Publication>> PostgresStore::Pending(

@@ -25,8 +25,15 @@ public:
     bool SetTokenHash(const std::string& name, const std::string& tokenHash) override;
     bool SetBanned(const std::string& name, bool banned) override;
     bool Remove(const std::string& name) override;
+    bool ReadHosts(Account& account) override;
+    bool AddHost(const std::string& login, const std::string& label,
+                 const std::string& tokenHash) override;
+    bool SetHostToken(const std::string& login, const std::string& label,
+                      const std::string& tokenHash) override;
+    bool RemoveHost(const std::string& login, const std::string& label) override;
     Recording RecordUpdate(const std::string& name, const std::string& provedHash,
-                           const AddressUpdate& addresses, std::int64_t when) override;
+                           const HostUpdate& update, const std::string& from,
+                           std::int64_t when) override;
     int ConcurrentWrites() const override { return kWriters; }
     std::optional<std::vector<Publication>> PendingPublications() override;
     Claim ClaimPublication(const std::string& name, Publication& now) override;
@@ -54,6 +61,9 @@ private:
     // Commits link's transaction when done, else rolls it back keeping the
     // failed step's trouble; whether it committed.
     bool Finish(postgres::Link& link, bool done);
+    // Runs an add, which a name taken meanwhile (by another instance) fails
+    // without trouble.
+    bool Insert(const postgres::Statement& st, const std::vector<std::string>& params);
     // Creates or migrates the schema, once among instances starting at once
     // (postgres_schema.cpp).
     bool Prepare(postgres::Link& link);

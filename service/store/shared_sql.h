@@ -18,13 +18,26 @@ inline constexpr const char* kLowerNameIndex =
 #define KESTROME_ZONES_OWN(label) \
     "SELECT 1 FROM zone_names AS z WHERE z.own = 1 AND z.name = " label
 
+// Both kinds of host end with the same columns of their addresses.
+#define KESTROME_ADDRESS_COLUMNS \
+    " last_address, last_address6, v4_at, v4_from, v6_at, v6_from, published_address"
 inline constexpr const char* kAccountColumns =
-    "SELECT name, password_hash, banned, last_address, last_update, published_address,"
+    "SELECT name, password_hash, banned, last_update,"
     " COALESCE((" KESTROME_OLDER_TWIN
     " ORDER BY t.created LIMIT 1), ''),"
-    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") "), last_address6, token_hash,"
-    " COALESCE((SELECT key FROM token_key), '')"
-    " FROM accounts";
+    " EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") "), token_hash,"
+    " COALESCE((SELECT key FROM token_key), '')," KESTROME_ADDRESS_COLUMNS " FROM accounts";
+inline constexpr int kAccountAddressColumn = 8;
+
+// An account's other hosts (the statement's first parameter is the login).
+#define KESTROME_HOST_COLUMNS(login)                                                          \
+    "SELECT label, token_hash," KESTROME_ADDRESS_COLUMNS " FROM hosts WHERE account = " login \
+    " ORDER BY label"
+inline constexpr const char* kSqliteHosts = KESTROME_HOST_COLUMNS("?1");
+inline constexpr const char* kPostgresHosts = KESTROME_HOST_COLUMNS("$1");
+inline constexpr int kHostAddressColumn = 2;
+#undef KESTROME_HOST_COLUMNS
+#undef KESTROME_ADDRESS_COLUMNS
 
 // The schema step that keeps each family's address in a column of its own
 // (an IPv6 address recorded before moves to the new one), and gives each
@@ -38,26 +51,81 @@ inline constexpr const char* kAddressFamiliesAndTokens[] = {
     "CREATE TABLE token_key (key TEXT NOT NULL)",
 };
 
-// What an update records: each family's address when the update gives it
-// (its flag is '1'), and the time.
-#define KESTROME_RECORD(name, v4, v6, when, setV4, setV6)                        \
-    "UPDATE accounts SET last_address = CASE WHEN " setV4 " = '1' THEN " v4      \
-    " ELSE last_address END, last_address6 = CASE WHEN " setV6 " = '1' THEN " v6 \
-    " ELSE last_address6 END, last_update = " when " WHERE name = " name
-inline constexpr const char* kSqliteRecord =
-    KESTROME_RECORD("?1", "?2", "?3", "?4", "?5", "?6") " AND password_hash = ?7 AND banned = 0";
-inline constexpr const char* kPostgresRecord =
-    KESTROME_RECORD("$1", "$2", "$3", "$4", "$5", "$6") " AND password_hash = $7 AND NOT banned";
-#undef KESTROME_RECORD
+// The schema step that notes when and from where each family's address was
+// set (an address recorded before was set at the last update, from an
+// address not known), and gives accounts hosts beside their login's own:
+// each host's label is unique and in lower case; removing a host that may
+// have records leaves a withdrawal, and removing an account removes its
+// hosts (each store makes the triggers).
+inline constexpr const char* kHostsAndOrigins[] = {
+    "ALTER TABLE accounts ADD COLUMN v4_at BIGINT NOT NULL DEFAULT 0",
+    "ALTER TABLE accounts ADD COLUMN v4_from TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE accounts ADD COLUMN v6_at BIGINT NOT NULL DEFAULT 0",
+    "ALTER TABLE accounts ADD COLUMN v6_from TEXT NOT NULL DEFAULT ''",
+    "UPDATE accounts SET v4_at = CASE WHEN last_address != '' THEN last_update ELSE 0 END,"
+    " v6_at = CASE WHEN last_address6 != '' THEN last_update ELSE 0 END",
+    "CREATE TABLE hosts (label TEXT PRIMARY KEY NOT NULL, account TEXT NOT NULL,"
+    " token_hash TEXT NOT NULL DEFAULT '', last_address TEXT NOT NULL DEFAULT '',"
+    " last_address6 TEXT NOT NULL DEFAULT '', v4_at BIGINT NOT NULL DEFAULT 0,"
+    " v4_from TEXT NOT NULL DEFAULT '', v6_at BIGINT NOT NULL DEFAULT 0,"
+    " v6_from TEXT NOT NULL DEFAULT '', published_address TEXT NOT NULL DEFAULT '',"
+    " maybe_published INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX hosts_account ON hosts (account)",
+};
 
-// Whether a new login (the statement's first parameter) is free: no account
-// has it in any case, and the zone does not hold it.
-#define KESTROME_LOGIN_FREE(param)                                               \
+// What an update records: each family's address, when and from where, when
+// the update gives it (its flag is '1').
+#define KESTROME_IF_SET(flag, column, value) \
+    column " = CASE WHEN " flag " = '1' THEN " value " ELSE " column " END"
+#define KESTROME_SET_FAMILY(flag, address, at, origin, value, when, from) \
+    KESTROME_IF_SET(flag, address, value)                                 \
+    ", " KESTROME_IF_SET(flag, at, when) ", " KESTROME_IF_SET(flag, origin, from)
+#define KESTROME_SET_ADDRESSES(v4, v6, when, setV4, setV6, from)                   \
+    KESTROME_SET_FAMILY(setV4, "last_address", "v4_at", "v4_from", v4, when, from) \
+    ", " KESTROME_SET_FAMILY(setV6, "last_address6", "v6_at", "v6_from", v6, when, from)
+#define KESTROME_SQLITE_SET KESTROME_SET_ADDRESSES("?2", "?3", "?4", "?5", "?6", "?8")
+#define KESTROME_POSTGRES_SET KESTROME_SET_ADDRESSES("$2", "$3", "$4::bigint", "$5", "$6", "$8")
+inline constexpr const char* kSqliteRecord =
+    "UPDATE accounts SET " KESTROME_SQLITE_SET
+    ", last_update = ?4 WHERE name = ?1 AND password_hash = ?7 AND banned = 0";
+inline constexpr const char* kPostgresRecord =
+    "UPDATE accounts SET " KESTROME_POSTGRES_SET
+    ", last_update = $4::bigint WHERE name = $1 AND password_hash = $7 AND NOT banned";
+// A host's, in the same step that checks its account as the account's own
+// record does.
+inline constexpr const char* kSqliteHostRecord =
+    "UPDATE hosts SET " KESTROME_SQLITE_SET
+    " WHERE label = ?9 AND account = ?1 AND EXISTS (SELECT 1 FROM accounts AS a"
+    " WHERE a.name = ?1 AND a.password_hash = ?7 AND a.banned = 0)";
+inline constexpr const char* kPostgresHostRecord =
+    "UPDATE hosts SET " KESTROME_POSTGRES_SET
+    " WHERE label = $9 AND account = $1 AND EXISTS (SELECT 1 FROM accounts AS a"
+    " WHERE a.name = $1 AND a.password_hash = $7 AND NOT a.banned)";
+#undef KESTROME_POSTGRES_SET
+#undef KESTROME_SQLITE_SET
+#undef KESTROME_SET_ADDRESSES
+#undef KESTROME_SET_FAMILY
+#undef KESTROME_IF_SET
+
+// Whether a new login or host label (the given parameter) is free: no
+// account has it in any case, no host has it, and the zone does not hold it.
+#define KESTROME_NAME_FREE(param)                                                \
     " WHERE NOT EXISTS (SELECT 1 FROM accounts WHERE lower(name) = lower(" param \
-    ")) AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(" param ")") ")"
-inline constexpr const char* kSqliteLoginFree = KESTROME_LOGIN_FREE("?1");
-inline constexpr const char* kPostgresLoginFree = KESTROME_LOGIN_FREE("$1");
-#undef KESTROME_LOGIN_FREE
+    ")) AND NOT EXISTS (SELECT 1 FROM hosts WHERE label = lower(" param          \
+    "))"                                                                         \
+    " AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(" param ")") ")"
+inline constexpr const char* kSqliteLoginFree = KESTROME_NAME_FREE("?1");
+inline constexpr const char* kPostgresLoginFree = KESTROME_NAME_FREE("$1");
+// A host for an existing login (the first parameter) under a free label (the
+// second), with its token's digest (the third).
+inline constexpr const char* kSqliteAddHost =
+    "INSERT INTO hosts(label, account, token_hash) SELECT lower(?2), ?1, ?3" KESTROME_NAME_FREE(
+        "?2") " AND EXISTS (SELECT 1 FROM accounts WHERE name = ?1) ON CONFLICT DO NOTHING";
+inline constexpr const char* kPostgresAddHost =
+    "INSERT INTO hosts(label, account, token_hash) SELECT lower($2::text), $1::text, $3::text"
+    KESTROME_NAME_FREE("$2") " AND EXISTS (SELECT 1 FROM accounts WHERE name = $1)"
+    " ON CONFLICT DO NOTHING";
+#undef KESTROME_NAME_FREE
 
 // What the zone held when publication started, as the zone_names table holds
 // it (each name first taken as the zone's own unless it looks as published),
@@ -69,15 +137,21 @@ inline constexpr const char* kClearZoneNames = "DELETE FROM zone_names";
 inline constexpr const char* kSortOutZoneNames[] = {
     "UPDATE zone_names SET own = 0 WHERE own = 1 AND (EXISTS (SELECT 1 FROM accounts AS a"
     " WHERE lower(a.name) = zone_names.name AND (a.published_address != ''"
-    " OR a.maybe_published != 0)) OR EXISTS (SELECT 1 FROM withdrawals AS w"
+    " OR a.maybe_published != 0)) OR EXISTS (SELECT 1 FROM hosts AS h"
+    " WHERE h.label = zone_names.name AND (h.published_address != ''"
+    " OR h.maybe_published != 0)) OR EXISTS (SELECT 1 FROM withdrawals AS w"
     " WHERE lower(w.name) = zone_names.name))",
     "INSERT INTO withdrawals(name) SELECT z.name FROM zone_names AS z WHERE z.own = 0"
     " AND NOT EXISTS (SELECT 1 FROM accounts AS a WHERE lower(a.name) = z.name)"
+    " AND NOT EXISTS (SELECT 1 FROM hosts AS h WHERE h.label = z.name)"
     " AND NOT EXISTS (SELECT 1 FROM withdrawals AS w WHERE lower(w.name) = z.name)"
     " ON CONFLICT DO NOTHING",
     "UPDATE accounts SET maybe_published = 1 WHERE NOT EXISTS (" KESTROME_OLDER_TWIN
     ") AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ") AND published_address !="
     " COALESCE((SELECT z.addresses FROM zone_names AS z WHERE z.name = lower(accounts.name)), '')",
+    "UPDATE hosts SET maybe_published = 1 WHERE NOT EXISTS (" KESTROME_ZONES_OWN(
+        "hosts.label") ") AND published_address != COALESCE((SELECT z.addresses"
+                       " FROM zone_names AS z WHERE z.name = hosts.label), '')",
 };
 
 // The schema step that gives each name to the oldest of its twins: the
@@ -98,23 +172,33 @@ inline constexpr const char* kDnsNamesOfTheOldest =
     "UPDATE accounts SET dns_name = lower(name) WHERE NOT EXISTS (" KESTROME_OLDER_TWIN ")";
 
 // Every name whose records differ, or may differ, from what they should show:
-// the removed names still to withdraw (kind 0), then each account whose
-// wanted addresses (none when banned) are not the published ones, or that may
-// hold what an update whose answer never came put there.
-#define KESTROME_WANTED                                                          \
-    "CASE WHEN banned THEN '' ELSE last_address || CASE WHEN last_address != ''" \
-    " AND last_address6 != '' THEN ',' ELSE '' END || last_address6 END"
+// the removed names still to withdraw (kind 0), then each host (the login's
+// own, then the others) whose wanted addresses (none when its account is
+// banned) are not the published ones, or that may hold what an update whose
+// answer never came put there.
+#define KESTROME_WANTED(banned, v4, v6)                                          \
+    "CASE WHEN " banned " THEN '' ELSE " v4 " || CASE WHEN " v4 " != '' AND " v6 \
+    " != '' THEN ',' ELSE '' END || " v6 " END"
+#define KESTROME_WANTED_OWN KESTROME_WANTED("banned", "last_address", "last_address6")
+#define KESTROME_WANTED_HOST KESTROME_WANTED("a.banned", "h.last_address", "h.last_address6")
 inline constexpr const char* kPendingPublications =
     "SELECT name, address FROM ("
     "SELECT 0 AS kind, name, '' AS address FROM withdrawals UNION ALL"
-    " SELECT 1, name, " KESTROME_WANTED
+    " SELECT 1, name, " KESTROME_WANTED_OWN
     " FROM accounts"
-    " WHERE (" KESTROME_WANTED
+    " WHERE (" KESTROME_WANTED_OWN
     " != published_address"
     " OR maybe_published != 0) AND NOT EXISTS (" KESTROME_OLDER_TWIN
     ")"
-    " AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ")) AS pending";
+    " AND NOT EXISTS (" KESTROME_ZONES_OWN("lower(accounts.name)") ") UNION ALL"
+    " SELECT 2, h.label, " KESTROME_WANTED_HOST
+    " FROM hosts AS h JOIN accounts AS a ON a.name = h.account"
+    " WHERE (" KESTROME_WANTED_HOST
+    " != h.published_address OR h.maybe_published != 0)"
+    " AND NOT EXISTS (" KESTROME_ZONES_OWN("h.label") ")) AS pending";
 
+#undef KESTROME_WANTED_HOST
+#undef KESTROME_WANTED_OWN
 #undef KESTROME_WANTED
 #undef KESTROME_OLDER_TWIN
 #undef KESTROME_ZONES_OWN

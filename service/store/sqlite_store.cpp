@@ -57,9 +57,54 @@ const char* kVersion4[] = {
     sql::kLowerNameIndex,
 };
 
+// Version 6: hosts; removing one that may have records leaves a withdrawal,
+// and removing an account removes its hosts.
+const char* kVersion6Triggers[] = {
+    "CREATE TRIGGER host_removed AFTER DELETE ON hosts"
+    " WHEN OLD.published_address != '' OR OLD.maybe_published != 0"
+    " BEGIN INSERT OR IGNORE INTO withdrawals(name) VALUES (OLD.label); END",
+    "CREATE TRIGGER account_hosts_removed AFTER DELETE ON accounts"
+    " BEGIN DELETE FROM hosts WHERE account = OLD.name; END",
+};
+
 std::string Text(sqlite3_stmt* st, int column) {
     const unsigned char* text = sqlite3_column_text(st, column);
     return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
+}
+
+// The address columns, from column first on.
+void ReadAddresses(sqlite3_stmt* st, int first, HostAddresses& h) {
+    h.lastAddress = Text(st, first);
+    h.lastAddress6 = Text(st, first + 1);
+    h.v4At = sqlite3_column_int64(st, first + 2);
+    h.v4From = Text(st, first + 3);
+    h.v6At = sqlite3_column_int64(st, first + 4);
+    h.v6From = Text(st, first + 5);
+    h.publishedAddress = Text(st, first + 6);
+}
+
+// The columns of sql::kAccountColumns.
+Account AccountRow(sqlite3_stmt* st) {
+    Account a;
+    a.name = Text(st, 0);
+    a.passwordHash = Text(st, 1);
+    a.banned = sqlite3_column_int(st, 2) != 0;
+    a.lastUpdate = sqlite3_column_int64(st, 3);
+    a.olderTwin = Text(st, 4);
+    a.zonesOwn = sqlite3_column_int(st, 5) != 0;
+    a.tokenHash = Text(st, 6);
+    a.tokenKey = Text(st, 7);
+    ReadAddresses(st, sql::kAccountAddressColumn, a);
+    return a;
+}
+
+// The columns of sql::kSqliteHosts.
+Host HostRow(sqlite3_stmt* st) {
+    Host h;
+    h.label = Text(st, 0);
+    h.tokenHash = Text(st, 1);
+    ReadAddresses(st, sql::kHostAddressColumn, h);
+    return h;
 }
 
 // Keeps a file readable by its owner only: it holds the password hashes.
@@ -173,6 +218,14 @@ bool SqliteStore::Prepare() {
         done =
             done && Execute("INSERT INTO token_key VALUES (lower(hex(randomblob(32))))", {}) >= 0;
     }
+    if (version < 6) {
+        for (const char* step : sql::kHostsAndOrigins) {
+            done = done && Execute(step, {}) >= 0;
+        }
+        for (const char* step : kVersion6Triggers) {
+            done = done && Execute(step, {}) >= 0;
+        }
+    }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
     std::lock_guard lock(writer_.mutex);
     return FinishHeld(done);
@@ -233,18 +286,18 @@ sqlite3_stmt* SqliteStore::Link::Prepared(const std::string& sql) {
 }
 
 int SqliteStore::Execute(const std::string& sql, const std::vector<std::string>& params,
-                         std::vector<Account>* rows) {
-    return Execute(writer_, sql, params, rows);
+                         const RowReader& onRow) {
+    return Execute(writer_, sql, params, onRow);
 }
 
 int SqliteStore::Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
-                         std::vector<Account>* rows) {
+                         const RowReader& onRow) {
     std::lock_guard lock(link.mutex);
-    return ExecuteHeld(link, sql, params, rows);
+    return ExecuteHeld(link, sql, params, onRow);
 }
 
 int SqliteStore::ExecuteHeld(Link& link, const std::string& sql,
-                             const std::vector<std::string>& params, std::vector<Account>* rows) {
+                             const std::vector<std::string>& params, const RowReader& onRow) {
     sqlite3_stmt* st = link.Prepared(sql);
     if (st == nullptr) {
         link.Note(sqlite3_errcode(link.db));
@@ -256,11 +309,8 @@ int SqliteStore::ExecuteHeld(Link& link, const std::string& sql,
     }
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        if (rows != nullptr) {
-            rows->push_back({Text(st, 0), Text(st, 1), sqlite3_column_int(st, 2) != 0, Text(st, 3),
-                             sqlite3_column_int64(st, 4), Text(st, 5), Text(st, 6),
-                             sqlite3_column_int(st, 7) != 0, Text(st, 8), Text(st, 9),
-                             Text(st, 10)});
+        if (onRow) {
+            onRow(st);
         }
     }
     link.Note(rc);
@@ -271,15 +321,39 @@ int SqliteStore::ExecuteHeld(Link& link, const std::string& sql,
 
 SqliteStore::Presence SqliteStore::Look(const std::string& name, Account& out) {
     std::vector<Account> rows;
-    const bool read = Execute(reader_, std::string(sql::kAccountColumns) + " WHERE name = ?1",
-                              {name}, &rows) >= 0;
+    const bool read =
+        Execute(reader_, std::string(sql::kAccountColumns) + " WHERE name = ?1", {name},
+                [&rows](sqlite3_stmt* st) { rows.push_back(AccountRow(st)); }) >= 0;
     return PresenceOf(read, rows, out);
 }
 
 std::vector<Account> SqliteStore::List() {
     std::vector<Account> rows;
-    Execute(std::string(sql::kAccountColumns) + " ORDER BY name", {}, &rows);
+    Execute(std::string(sql::kAccountColumns) + " ORDER BY name", {},
+            [&rows](sqlite3_stmt* st) { rows.push_back(AccountRow(st)); });
     return rows;
+}
+
+bool SqliteStore::ReadHosts(Account& account) {
+    account.hosts.clear();
+    return Execute(reader_, sql::kSqliteHosts, {account.name},
+                   [&account](sqlite3_stmt* st) { account.hosts.push_back(HostRow(st)); }) >= 0;
+}
+
+bool SqliteStore::AddHost(const std::string& login, const std::string& label,
+                          const std::string& tokenHash) {
+    return Execute(sql::kSqliteAddHost, {login, label, tokenHash}) > 0;
+}
+
+bool SqliteStore::SetHostToken(const std::string& login, const std::string& label,
+                               const std::string& tokenHash) {
+    return Execute("UPDATE hosts SET token_hash = ?3 WHERE label = lower(?2) AND account = ?1",
+                   {login, label, tokenHash}) > 0;
+}
+
+bool SqliteStore::RemoveHost(const std::string& login, const std::string& label) {
+    return Execute("DELETE FROM hosts WHERE label = lower(?2) AND account = ?1", {login, label}) >
+           0;
 }
 
 bool SqliteStore::Add(const std::string& name, const std::string& passwordHash) {
@@ -347,7 +421,8 @@ SqliteStore::Claim SqliteStore::ClaimPublication(const std::string& name, Public
         return Claim::NotPending;
     }
     now = pending->front();
-    return Execute("UPDATE accounts SET maybe_published = 1 WHERE name = ?1", {name}) >= 0
+    return Execute("UPDATE accounts SET maybe_published = 1 WHERE name = ?1", {name}) >= 0 &&
+                   Execute("UPDATE hosts SET maybe_published = 1 WHERE label = ?1", {name}) >= 0
                ? Claim::Mine
                : Claim::Failed;
 }
@@ -356,6 +431,8 @@ bool SqliteStore::MarkPublished(const std::string& name, const std::string& addr
     return Execute(
                "UPDATE accounts SET published_address = ?2, maybe_published = 0 WHERE name = ?1",
                {name, address}) >= 0 &&
+           Execute("UPDATE hosts SET published_address = ?2, maybe_published = 0 WHERE label = ?1",
+                   {name, address}) >= 0 &&
            (!address.empty() || Execute("DELETE FROM withdrawals WHERE name = ?1", {name}) >= 0);
 }
 
@@ -394,10 +471,10 @@ std::int64_t SqliteStore::DataVersion() {
 
 SqliteStore::Recording SqliteStore::RecordUpdate(const std::string& name,
                                                  const std::string& provedHash,
-                                                 const AddressUpdate& addresses,
+                                                 const HostUpdate& update, const std::string& from,
                                                  std::int64_t when) {
-    return RecordingOf(
-        Execute(sql::kSqliteRecord, RecordParameters(name, provedHash, addresses, when)));
+    return RecordingOf(Execute(update.label.empty() ? sql::kSqliteRecord : sql::kSqliteHostRecord,
+                               RecordParameters(name, provedHash, update, from, when)));
 }
 
 }  // namespace service

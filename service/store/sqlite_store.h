@@ -3,6 +3,7 @@
 // another process.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <mutex>
@@ -29,8 +30,15 @@ public:
     bool SetTokenHash(const std::string& name, const std::string& tokenHash) override;
     bool SetBanned(const std::string& name, bool banned) override;
     bool Remove(const std::string& name) override;
+    bool ReadHosts(Account& account) override;
+    bool AddHost(const std::string& login, const std::string& label,
+                 const std::string& tokenHash) override;
+    bool SetHostToken(const std::string& login, const std::string& label,
+                      const std::string& tokenHash) override;
+    bool RemoveHost(const std::string& login, const std::string& label) override;
     Recording RecordUpdate(const std::string& name, const std::string& provedHash,
-                           const AddressUpdate& addresses, std::int64_t when) override;
+                           const HostUpdate& update, const std::string& from,
+                           std::int64_t when) override;
     int ConcurrentWrites() const override { return 1; }
     std::optional<std::vector<Publication>> PendingPublications() override;
     Claim ClaimPublication(const std::string& name, Publication& now) override;
@@ -59,15 +67,17 @@ private:
 
     SqliteStore() = default;
     static sqlite3* Connect(const std::string& path, std::string& error);
-    // Runs one statement; the rows it changed, or -1 on failure.
+    // Reads one row of a statement's result.
+    using RowReader = std::function<void(sqlite3_stmt*)>;
+    // Runs one statement, giving each row it reads to onRow; the rows it
+    // changed, or -1 on failure.
     static int Execute(Link& link, const std::string& sql, const std::vector<std::string>& params,
-                       std::vector<Account>* rows = nullptr);
+                       const RowReader& onRow = {});
     int Execute(const std::string& sql, const std::vector<std::string>& params,
-                std::vector<Account>* rows = nullptr);
+                const RowReader& onRow = {});
     // Execute for a caller that holds link's mutex.
     static int ExecuteHeld(Link& link, const std::string& sql,
-                           const std::vector<std::string>& params,
-                           std::vector<Account>* rows = nullptr);
+                           const std::vector<std::string>& params, const RowReader& onRow = {});
     // The pending publications, of one name when name is given.
     std::optional<std::vector<Publication>> Pending(const std::string* name);
 

@@ -152,8 +152,8 @@ TEST_F(DnsTest, ChangesMadeWhileStoppedArePublishedAtStart) {
 }
 
 // On a PostgreSQL database too, each address is published, an IPv6 one as the
-// only record (AAAA) and the next IPv4 one replacing it (A), and a ban
-// withdraws the name.
+// only record (AAAA) and the next IPv4 one replacing it (A), other hosts
+// too, and a ban withdraws the names.
 TEST_F(DnsTest, APostgresqlDatabasePublishesIPv6AndIPv4Alike) {
     PostgresServer pg(dir.Path());
     ASSERT_EQ(pg.Trouble(), "");
@@ -184,9 +184,21 @@ TEST_F(DnsTest, APostgresqlDatabasePublishesIPv6AndIPv4Alike) {
                          "/nic/update?hostname=joe.example.test&myip=192.0.2.8"),
         "good 192.0.2.8");
     EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.8\nAAAA 60 2001:db8::5", 5));
+    // So does another host, whose name no login may then take.
+    const CommandResult nas = RunServiceCommand(uri, "host add joe nas");
+    ASSERT_EQ(nas.status, 0) << nas.output;
+    EXPECT_EQ(HttpClient().Get("http://joe:" + nas.output.substr(0, 32) + "@" + service.HostPort() +
+                               "/nic/update?hostname=nas.example.test&myip=192.0.2.9"),
+              "good 192.0.2.9");
+    EXPECT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.9", 5));
+    EXPECT_EQ(RunServiceCommand(uri, "--hash-strength minimum user add NAS", "pw\n").status, 1);
     RunServiceCommand(uri, "user ban joe");
     EXPECT_TRUE(knot.WaitFor("joe", "", 5)) << service.Log();
+    EXPECT_TRUE(knot.WaitFor("nas", "", 5)) << "a banned account's hosts are withdrawn";
     EXPECT_NE(RunServiceCommand(uri, "user list").output.find("joe"), std::string::npos);
+    ASSERT_EQ(RunServiceCommand(uri, "user remove joe").status, 0);
+    AddAccount(uri, "ann", "pw");
+    EXPECT_EQ(RunServiceCommand(uri, "host add ann nas").status, 0) << "joe's hosts went with joe";
 }
 
 // No account can take another's DNS name or one of the zone's own: a login

@@ -167,11 +167,62 @@ TEST_F(DynDnsTest, ATokenUpdatesItsHostAndARotatedOneChangesNothing) {
     EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.3", 2));
     EXPECT_EQ(RunServiceCommand(db, "host token joe bob").status, 1);
     const std::string list = RunServiceCommand(db, "host list joe").output;
-    EXPECT_NE(list.find("joe                 192.0.2.3       -   "), std::string::npos) << list;
+    EXPECT_NE(list.find("\njoe                 192.0.2.3       "), std::string::npos) << list;
     ASSERT_EQ(service->Stop(), 0);
     for (const std::string& file : {db, db + "-wal"}) {
         EXPECT_EQ(ReadFile(file).find(second), std::string::npos) << file;
     }
+}
+
+// An account's other hosts: each label is free among hosts and logins in any
+// case; the password updates them all, a host's token its own alone; a
+// removed host, and every host of a removed account, is withdrawn.
+TEST_F(DynDnsTest, SeveralHostsEachWithItsOwnTokenAndWithdrawnWhenRemoved) {
+    const auto token = [&](const std::string& command) {
+        const CommandResult made = RunServiceCommand(db, command);
+        EXPECT_EQ(made.status, 0) << command << ": " << made.output;
+        EXPECT_EQ(made.output.size(), 33u) << made.output;
+        return made.output.substr(0, made.output.find('\n'));
+    };
+    const std::string nas = token("host add joe NAS");
+    for (const char* taken : {"host add ann nas", "host add joe Ann", "host add joe -nas",
+                              "host add joe www", "host add bob box"}) {
+        const CommandResult refused = RunServiceCommand(db, taken);
+        EXPECT_EQ(refused.status, 1) << taken << ": " << refused.output;
+        EXPECT_EQ(refused.output.find('\n'), refused.output.size() - 1) << "one line only";
+    }
+    EXPECT_EQ(RunServiceCommand(db, "user add Nas", "pw\n").status, 1);
+
+    const std::string hosts = "hostname=joe.example.test,nas.example.test,ann.example.test";
+    EXPECT_EQ(Update("joe:pw", hosts + "&myip=192.0.2.10"),
+              "good 192.0.2.10\ngood 192.0.2.10\nnohost");
+    EXPECT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.10", 2));
+    EXPECT_TRUE(knot.WaitFor("joe", "A 60 192.0.2.10", 2));
+    EXPECT_EQ(Update("joe:" + nas, "hostname=nas.example.test,joe.example.test&myipv6=2001:db8::a"),
+              "good 2001:db8::a\nnohost");
+    EXPECT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.10\nAAAA 60 2001:db8::a", 2));
+    EXPECT_EQ(Update("ann:" + nas, "hostname=nas.example.test&myip=192.0.2.99"), "badauth");
+    const std::string list = RunServiceCommand(db, "host list joe").output;
+    EXPECT_NE(list.find("\nnas                 192.0.2.10      "), std::string::npos) << list;
+    EXPECT_NE(list.find(" UTC from 127.0.0.1"), std::string::npos) << list;
+
+    const std::string renewed = token("host token joe nas");
+    EXPECT_EQ(Update("joe:" + nas, "hostname=nas.example.test&myip=192.0.2.11"), "badauth");
+    EXPECT_EQ(Update("joe:" + renewed, "hostname=nas.example.test&myip=192.0.2.11"),
+              "good 192.0.2.11");
+    EXPECT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.11\nAAAA 60 2001:db8::a", 2));
+
+    EXPECT_EQ(RunServiceCommand(db, "host remove joe joe").status, 1);
+    EXPECT_EQ(RunServiceCommand(db, "host remove ann nas").status, 1);
+    EXPECT_EQ(RunServiceCommand(db, "host remove joe NAS").status, 0);
+    EXPECT_TRUE(knot.WaitFor("nas", "", 2)) << "a removed host is withdrawn";
+    token("host add joe box");
+    EXPECT_EQ(Update("joe:pw", "hostname=box.example.test&myip=192.0.2.12"), "good 192.0.2.12");
+    EXPECT_TRUE(knot.WaitFor("box", "A 60 192.0.2.12", 2));
+    ASSERT_EQ(RunServiceCommand(db, "user remove joe").status, 0);
+    EXPECT_TRUE(knot.WaitFor("box", "", 2)) << "the hosts of a removed account are withdrawn";
+    EXPECT_TRUE(knot.WaitFor("joe", "", 2));
+    token("host add ann box");
 }
 
 // A dynamic-DNS daemon as Debian ships it, run by a test over plain HTTP

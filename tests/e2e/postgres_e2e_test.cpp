@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/store/account_store.h"
 #include "support/http_client.h"
 #include "support/postgres_server.h"
 #include "support/service_process.h"
@@ -82,7 +83,7 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
 
     EXPECT_EQ(pg.Query("SELECT tableowner, version FROM pg_tables, schema_version"
                        " WHERE tablename = 'accounts'"),
-              "kestrome|5\n");
+              "kestrome|" + std::to_string(service::AccountStore::kSchemaVersion) + "\n");
     const CommandResult refused = RunServiceCommand(pg.TcpUri("Wrong-Guess-7"), "user list");
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.output.find("password authentication failed"), std::string::npos)
@@ -100,25 +101,40 @@ TEST_F(PostgresTest, UserCommandsWorkOnADatabaseUriAndNeverShowItsPassword) {
 
 // An add of the same name in another case by another instance, not yet
 // committed, makes user add wait for it and then refuse: the name is one
-// account's.
+// account's. So it is between a host and a login.
 TEST_F(PostgresTest, AnAddNotYetCommittedElsewhereKeepsTheNameOneAccounts) {
     ASSERT_EQ(User(db, "add ann", "pw\n").status, 0) << "the schema is set up";
-    std::thread elsewhere([&] {
-        pg.Query(
-            "BEGIN; INSERT INTO accounts(name, password_hash, dns_name)"
-            " VALUES ('Alice', 'x', 'alice'); SELECT pg_sleep(1); COMMIT;");
-    });
-    for (int i = 0; i < 100 && pg.Query("SELECT count(*) FROM pg_stat_activity"
-                                        " WHERE query LIKE '%pg_sleep(1)%' AND state = 'active'"
-                                        " AND pid != pg_backend_pid()") != "1\n";
-         ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    const CommandResult added = User(db, "add alice", "pw\n");
-    elsewhere.join();
+    const auto whileAddedElsewhere = [&](const std::string& insert, const std::string& command) {
+        std::thread elsewhere(
+            [&] { pg.Query("BEGIN; " + insert + "; SELECT pg_sleep(1); COMMIT;"); });
+        for (int i = 0; i < 100 && pg.Query("SELECT count(*) FROM pg_stat_activity"
+                                            " WHERE query LIKE '%pg_sleep(1)%' AND state = "
+                                            "'active' AND pid != pg_backend_pid()") != "1\n";
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        const CommandResult done = RunServiceCommand(db, command, "pw\n");
+        elsewhere.join();
+        return done;
+    };
+    const CommandResult added = whileAddedElsewhere(
+        "INSERT INTO accounts(name, password_hash, dns_name) VALUES ('Alice', 'x', 'alice')",
+        "--hash-strength minimum user add alice");
     EXPECT_EQ(added.status, 1) << added.output;
     EXPECT_NE(added.output.find("user \"Alice\" exists"), std::string::npos) << added.output;
     EXPECT_EQ(pg.Query("SELECT name FROM accounts WHERE lower(name) = 'alice'"), "Alice\n");
+    EXPECT_EQ(whileAddedElsewhere("INSERT INTO hosts(label, account) VALUES ('nas', 'ann')",
+                                  "--hash-strength minimum user add NAS")
+                  .status,
+              1);
+    EXPECT_EQ(whileAddedElsewhere("INSERT INTO accounts(name, password_hash, dns_name)"
+                                  " VALUES ('Box', 'x', 'box')",
+                                  "host add ann box")
+                  .status,
+              1);
+    EXPECT_EQ(pg.Query("SELECT count(*) FROM accounts WHERE lower(name) IN ('nas', 'box')") +
+                  pg.Query("SELECT count(*) FROM hosts WHERE label IN ('nas', 'box')"),
+              "1\n1\n");
 }
 
 // A password given in --db is wiped from the command line that other local

@@ -121,7 +121,7 @@ TEST_F(ServiceTest, AUserCommandRunWhileAVerificationWaitsIsNeverOverruled) {
         }
         EXPECT_FALSE(VerifyUpdate(check, step.account, "old", "10.0.0.1", 1000));
         EXPECT_EQ(RecordProvedUpdate(*store, check, step.account, "10.0.0.1",
-                                     AddressUpdate::Of("10.0.0.1"), 1000)
+                                     {{"", AddressUpdate::Of("10.0.0.1")}}, 1000)
                       .body,
                   c.reply)
             << c.commands.back().first;

@@ -39,8 +39,9 @@ protected:
         ASSERT_TRUE(ReadTsigKey(knot.KeyFile(), target.key, error)) << error;
     }
     void Record(const std::string& name, const std::string& address) {
-        ASSERT_EQ(store->RecordUpdate(name, "hash", AddressUpdate::Of(address), 1000),
-                  AccountStore::Recording::Recorded);
+        ASSERT_EQ(
+            store->RecordUpdate(name, "hash", {"", AddressUpdate::Of(address)}, address, 1000),
+            AccountStore::Recording::Recorded);
     }
     // Waits a few seconds for what the store says name's records show.
     bool StoreSays(const std::string& name, const std::string& published) {

@@ -43,7 +43,7 @@ TEST_F(SqliteStoreTest, EachFamilyIsKeptOnItsOwn) {
     ASSERT_NE(store, nullptr) << error;
     ASSERT_TRUE(store->Add("joe", "hash"));
     const auto record = [&](const AddressUpdate& update) {
-        return store->RecordUpdate("joe", "hash", update, 5);
+        return store->RecordUpdate("joe", "hash", {"", update}, "198.51.100.7", 5);
     };
     ASSERT_EQ(record(AddressUpdate::Of("2001:db8::1")), AccountStore::Recording::Recorded);
     ASSERT_EQ(record(AddressUpdate::Of("192.0.2.1")), AccountStore::Recording::Recorded);
@@ -54,7 +54,7 @@ TEST_F(SqliteStoreTest, EachFamilyIsKeptOnItsOwn) {
     ASSERT_EQ(record(AddressUpdate::None()), AccountStore::Recording::Recorded);
     EXPECT_EQ(store->Find("joe")->Addresses(), "");
     EXPECT_EQ(store->PendingPublications()->front().address, "") << "withdraw";
-    EXPECT_EQ(store->RecordUpdate("joe", "other hash", AddressUpdate::Of("192.0.2.9"), 6),
+    EXPECT_EQ(store->RecordUpdate("joe", "other hash", {"", AddressUpdate::Of("192.0.2.9")}, "", 6),
               AccountStore::Recording::AccountChanged);
 }
 
@@ -84,6 +84,8 @@ TEST_F(SqliteStoreTest, AFirstVersionDatabaseIsMigrated) {
     ASSERT_TRUE(joe.has_value()) << "the accounts can be read";
     EXPECT_EQ(joe->lastAddress, "192.0.2.1");
     EXPECT_EQ(joe->lastAddress6, "");
+    EXPECT_EQ(joe->v4At, 1000) << "an address recorded before was set at the last update";
+    EXPECT_EQ(joe->v6At, 0);
     EXPECT_EQ(joe->tokenKey.size(), 64u) << "the database draws its token key";
     const std::optional<Account> bob = migrated->Find("bob");
     ASSERT_TRUE(bob.has_value());
