@@ -189,6 +189,13 @@ bool SqliteStore::Prepare() {
     if (version == kSchemaVersion) {
         return true;
     }
+    // A newer service's database is not ours to change.
+    if (version > kSchemaVersion) {
+        writer_.trouble = Trouble::Failed;
+        writer_.troubleText =
+            "its schema (version " + std::to_string(version) + ") is newer than this service's";
+        return false;
+    }
     if (Execute("PRAGMA journal_mode=WAL", {}) < 0 || Execute("BEGIN IMMEDIATE", {}) < 0) {
         return false;
     }

@@ -160,10 +160,29 @@ TEST_F(SqliteStoreTest, TwinsOfAnOlderDatabaseLeaveTheNameToTheOlder) {
     ASSERT_EQ(migrated->PendingPublications()->size(), 1u) << "removing alice withdraws the name";
 }
 
+// Neither a file that is no database nor one of a newer service is used; the
+// newer one is left as it was.
 TEST_F(SqliteStoreTest, NotADatabaseIsRefusedClearly) {
     testsupport::WriteFile(dir.File("junk.db"), std::string(4096, 'x'));
     EXPECT_EQ(OpenAccountStore(dir.File("junk.db"), error), nullptr);
     EXPECT_NE(error.find("not a usable database"), std::string::npos) << error;
+    store.reset();
+    const auto userVersion = [&](const char* set) {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_exec(db, set, nullptr, nullptr, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr);
+        const int version = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        return version;
+    };
+    ASSERT_EQ(userVersion("PRAGMA user_version=99"), 99);
+    EXPECT_EQ(OpenAccountStore(path, error), nullptr);
+    EXPECT_NE(error.find("its schema (version 99) is newer than this service's"), std::string::npos)
+        << error;
+    EXPECT_EQ(userVersion(""), 99);
 }
 
 TEST_F(SqliteStoreTest, AWideDatabaseAndJournalAreNarrowedWithALogLine) {
