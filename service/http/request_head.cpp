@@ -117,9 +117,58 @@ std::optional<std::string> LastForwardedFor(const http::request_header<>& head) 
     return LastEntry(*list);
 }
 
+// The fields the routes read, each as its last instance says unless noted.
+void ReadFields(const http::request<http::empty_body>& head, HttpRequest& out) {
+    out.method = Std(head.method_string());
+    out.keepAlive = head.keep_alive();
+    out.forwardedFor = LastForwardedFor(head);
+    if (head.count(http::field::authorization) == 1) {
+        out.authorization = Std(head[http::field::authorization]);
+    }
+    out.host = Std(head[http::field::host]);
+    for (const auto& field : head) {
+        const std::string_view value = Std(field.value());
+        switch (field.name()) {
+            case http::field::cookie:
+                out.cookie += (out.cookie.empty() ? "" : "; ") + std::string(value);
+                break;
+            case http::field::origin:
+                out.origin = value;
+                break;
+            default:
+                if (boost::beast::iequals(field.name_string(), "Sec-Fetch-Site")) {
+                    out.fetchSite = value;
+                } else if (boost::beast::iequals(field.name_string(), "X-Forwarded-Proto")) {
+                    out.forwardedHttps =
+                        boost::beast::iequals(LastEntry(std::string(value)), "https");
+                }
+                break;
+        }
+    }
+}
+
+// Whether a request with a body may send it: a form posted to the account
+// page, of a known length within the bound; bodyBytes is that length.
+HeadResult FormBody(const http::request_parser<http::empty_body>& parser, const HttpRequest& out,
+                    std::size_t& bodyBytes) {
+    const auto& head = parser.get();
+    const auto length = parser.content_length();
+    if (out.method != "POST" || !out.path.starts_with(kFormPathPrefix) || !length ||
+        *length > kMaxFormBytes || parser.chunked()) {
+        return HeadResult::HasBody;
+    }
+    const std::string_view type = Std(head[http::field::content_type]);
+    if (!StartsWithIgnoringCase(type, "application/x-www-form-urlencoded")) {
+        return HeadResult::NotAForm;
+    }
+    bodyBytes = static_cast<std::size_t>(*length);
+    return HeadResult::Complete;
+}
+
 // What the parsed head asks, and whether it may be served: one Host (required
-// from HTTP/1.1 on), a bounded number of fields, and no body.
-HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpRequest& out) {
+// from HTTP/1.1 on), a bounded number of fields, and no body but a form's.
+HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpRequest& out,
+                     std::size_t& bodyBytes) {
     const auto& head = parser.get();
     const std::size_t hosts = head.count(http::field::host);
     if (hosts > 1 || (hosts == 0 && head.version() >= 11)) {
@@ -128,16 +177,12 @@ HeadResult Interpret(const http::request_parser<http::empty_body>& parser, HttpR
     if (static_cast<std::size_t>(std::distance(head.begin(), head.end())) > kMaxHeaderLines) {
         return HeadResult::HeadTooLarge;
     }
-    if (!parser.is_done()) {
-        return HeadResult::HasBody;
+    ReadFields(head, out);
+    if (!SplitTarget(Std(head.target()), out)) {
+        return HeadResult::Malformed;
     }
-    out.method = Std(head.method_string());
-    out.keepAlive = head.keep_alive();
-    out.forwardedFor = LastForwardedFor(head);
-    if (head.count(http::field::authorization) == 1) {
-        out.authorization = Std(head[http::field::authorization]);
-    }
-    return SplitTarget(Std(head.target()), out) ? HeadResult::Complete : HeadResult::Malformed;
+    bodyBytes = 0;
+    return parser.is_done() ? HeadResult::Complete : FormBody(parser, out, bodyBytes);
 }
 
 }  // namespace
@@ -168,8 +213,14 @@ HeadResult ParseRequestHead(std::string_view received, HttpRequest& out, std::si
     if (error || !parser.is_header_done()) {
         return HeadResult::Malformed;
     }
-    const HeadResult result = Interpret(parser, out);
-    consumed = end;
+    std::size_t bodyBytes = 0;
+    const HeadResult result = Interpret(parser, out, bodyBytes);
+    if (result == HeadResult::Complete && received.size() < end + bodyBytes) {
+        consumed = end - 1;  // the head is found again at once when more arrives
+        return HeadResult::Incomplete;
+    }
+    out.body = received.substr(end, bodyBytes);
+    consumed = end + bodyBytes;
     return result;
 }
 

@@ -1,7 +1,8 @@
-// Reading an HTTP/1.x request head: the request line and headers only, since
-// the service never needs a body. Bounded: an over-long head is refused, never
-// buffered further. The head is parsed by Boost.Beast; what is decided here is
-// what HTTP leaves to the application (Host, versions, the request target).
+// Reading an HTTP/1.x request head: the request line and headers, and a small
+// form body on the account page's routes only (every other body is refused
+// unread). Bounded: an over-long head is refused, never buffered further. The head is parsed by
+// Boost.Beast; what is decided here is what HTTP leaves to the application (Host, versions, the
+// request target).
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,10 @@ namespace service {
 
 inline constexpr std::size_t kMaxHeadBytes = 8192;
 inline constexpr std::size_t kMaxHeaderLines = 64;
+// Form bodies are taken by POSTs under this path only, up to this size.
+inline constexpr const char* kFormPathPrefix = "/account/";
+inline constexpr std::size_t kMaxFormBytes = 8192;
+inline constexpr std::size_t kMaxRequestBytes = kMaxHeadBytes + kMaxFormBytes;
 
 struct HttpRequest {
     std::string method;
@@ -28,6 +33,18 @@ struct HttpRequest {
     // The Authorization field as sent; empty without one (or with several,
     // which says nothing certain).
     std::string authorization;
+    // The Cookie fields, joined by "; "; the Origin field; the Host field;
+    // whether the last
+    // X-Forwarded-Proto says https; and whether the request came over the
+    // service's own TLS (set by the server).
+    std::string cookie;
+    std::string origin;
+    std::string host;
+    std::string fetchSite;  // Sec-Fetch-Site
+    bool forwardedHttps = false;
+    bool tls = false;
+    // A form's urlencoded body, as sent.
+    std::string body;
 };
 
 // What the bytes received so far amount to. Anything but Incomplete and
@@ -38,12 +55,14 @@ enum class HeadResult {
     Malformed = 400,
     HasBody = 413,
     LineTooLong = 414,
+    NotAForm = 415,
     HeadTooLarge = 431,
     UnsupportedVersion = 505,
 };
 
 // Parses the head at the start of received; on Complete, consumed is the
-// length of the head (what follows belongs to the next request). Empty lines
+// length of the head and its form body (what follows belongs to the next
+// request); a form body not yet all received is Incomplete. Empty lines
 // before the request line are skipped. searched is how many bytes of received
 // are already known to hold no head's end; on Incomplete, consumed is the new
 // figure, so a head arriving a byte at a time is not searched over and over.

@@ -8,10 +8,14 @@ const char* Reason(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 303:
+            return "See Other";
         case 400:
             return "Bad Request";
         case 401:
             return "Unauthorized";
+        case 403:
+            return "Forbidden";
         case 404:
             return "Not Found";
         case 405:
@@ -22,6 +26,8 @@ const char* Reason(int status) {
             return "Content Too Large";
         case 414:
             return "URI Too Long";
+        case 415:
+            return "Unsupported Media Type";
         case 429:
             return "Too Many Requests";
         case 431:
@@ -50,6 +56,9 @@ std::string SerializeResponse(const HttpResponse& r, bool withBody, bool keepAli
     }
     if (r.noStore) {
         out += "Cache-Control: no-store\r\n";
+    }
+    for (const auto& [name, value] : r.fields) {
+        out += name + ": " + value + "\r\n";
     }
     out += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
     out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace service {
 
@@ -13,6 +14,8 @@ struct HttpResponse {
     std::string allow;        // the Allow header of a 405
     bool noStore = false;     // an answer no cache may keep: it differs per client
     std::string challenge{};  // the WWW-Authenticate header of a 401
+    // Any other fields, each as name and value.
+    std::vector<std::pair<std::string, std::string>> fields{};
 
     static HttpResponse Status(int status) { return {status, {}, {}, {}}; }
     static HttpResponse Content(std::string type, std::string body) {

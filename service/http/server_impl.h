@@ -112,7 +112,7 @@ struct HttpServer::Impl {
     // The oldest live entry of a reading connection is the longest idle.
     std::deque<Deadline> deadlines;
     std::uint64_t nextId = 1;
-    char readBuffer[kMaxHeadBytes];
+    char readBuffer[kMaxRequestBytes];
 
     ~Impl();
 

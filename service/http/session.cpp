@@ -61,7 +61,7 @@ void HttpServer::Impl::WaitFor(const ConnectionPtr& c, tcp::socket::wait_type wh
 void HttpServer::Impl::ReadMore(const ConnectionPtr& c) {
     const std::uint64_t turn = c->turn;
     while (c->phase == Phase::Reading && c->turn == turn) {
-        const std::size_t room = kMaxHeadBytes - std::min(c->in.size(), kMaxHeadBytes - 1);
+        const std::size_t room = kMaxRequestBytes - std::min(c->in.size(), kMaxRequestBytes - 1);
         const IoResult read = ReadSome(*c, room);
         if (read.state == IoResult::State::Failed) {
             Drop(*c);
@@ -91,6 +91,7 @@ void HttpServer::Impl::TakeRequest(const ConnectionPtr& c) {
         return;
     }
     c->in.erase(0, consumed);
+    request.tls = c->tls != nullptr;
     c->request = std::move(request);
     c->phase = Phase::Answering;
     ++c->turn;

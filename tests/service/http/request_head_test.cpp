@@ -67,6 +67,55 @@ TEST(HttpRequestTest, AHeadCutAnywhereIsCompleteWhenItsRestArrives) {
     }
 }
 
+// A form body is read on the account page's routes only, whole, of a known
+// length up to the bound and of the form type; with the fields those pages
+// read.
+TEST(HttpRequestTest, AFormIsReadOnTheAccountRoutesOnly) {
+    const auto post = [](const std::string& path, const std::string& fields,
+                         const std::string& body) {
+        return "POST " + path + " HTTP/1.1\r\nHost: x\r\n" + fields +
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
+    const std::string full = std::string(kMaxFormBytes, 'a');
+    const struct {
+        std::string request;
+        HeadResult result;
+    } cases[] = {
+        {post("/account/sign-in", form, "login=joe"), HeadResult::Complete},
+        {post("/account/sign-in", form, full), HeadResult::Complete},
+        {post("/account/sign-in", form, full + "a"), HeadResult::HasBody},
+        {post("/account/sign-in", "Content-Type: text/plain\r\n", "login=joe"),
+         HeadResult::NotAForm},
+        {post("/nic/update", form, "login=joe"), HeadResult::HasBody},
+        {post("/account", form, "login=joe"), HeadResult::HasBody},
+        {post("/account/sign-in", form, "login=joe").substr(0, 80), HeadResult::Incomplete},
+        {"POST /account/sign-in HTTP/1.1\r\nHost: x\r\n" + form +
+             "Transfer-Encoding: chunked\r\n\r\n9\r\nlogin=joe\r\n0\r\n\r\n",
+         HeadResult::HasBody},
+    };
+    for (const auto& c : cases) {
+        HttpRequest request;
+        std::size_t consumed = 0;
+        EXPECT_EQ(ParseRequestHead(c.request, request, consumed), c.result)
+            << c.request.substr(0, 90);
+    }
+    HttpRequest r;
+    std::size_t consumed = 0;
+    const std::string two = post("/account/sign-in",
+                                 form +
+                                     "Cookie: a=1\r\nCookie: s=2\r\nOrigin: https://x\r\n"
+                                     "X-Forwarded-Proto: http, HTTPS\r\n",
+                                 "login=joe&x=1") +
+                            "GET / HTTP/1.1\r\n\r\n";
+    ASSERT_EQ(ParseRequestHead(two, r, consumed), HeadResult::Complete);
+    EXPECT_EQ(r.body, "login=joe&x=1");
+    EXPECT_EQ(two.substr(consumed), "GET / HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(r.cookie, "a=1; s=2");
+    EXPECT_EQ(r.origin, "https://x");
+    EXPECT_TRUE(r.forwardedHttps) << "the last proxy's word counts";
+}
+
 TEST(HttpRequestTest, RequestLineHeadersAndQuery) {
     HttpRequest r;
     std::size_t consumed = 0;

@@ -22,15 +22,12 @@ TEST(ResponseTest, StatusLineHeadersAndBody) {
 
 TEST(ResponseTest, EveryStatusTheServiceSendsHasItsReason) {
     const std::pair<int, const char*> statuses[] = {
-        {400, "Bad Request"},
-        {404, "Not Found"},
-        {408, "Request Timeout"},
-        {413, "Content Too Large"},
-        {414, "URI Too Long"},
-        {429, "Too Many Requests"},
-        {431, "Request Header Fields Too Large"},
-        {503, "Service Unavailable"},
-        {505, "HTTP Version Not Supported"},
+        {303, "See Other"},           {400, "Bad Request"},
+        {403, "Forbidden"},           {404, "Not Found"},
+        {408, "Request Timeout"},     {413, "Content Too Large"},
+        {414, "URI Too Long"},        {415, "Unsupported Media Type"},
+        {429, "Too Many Requests"},   {431, "Request Header Fields Too Large"},
+        {503, "Service Unavailable"}, {505, "HTTP Version Not Supported"},
     };
     for (const auto& [status, reason] : statuses) {
         EXPECT_EQ(SerializeResponse(HttpResponse::Status(status), true, false),
