@@ -23,6 +23,13 @@ bool Digested(const std::string& token, const std::string& keyHex, Digest& out) 
     return true;
 }
 
+std::string Hex(const Digest& digest) {
+    std::string hex(digest.size() * 2 + 1, '\0');
+    sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
+    hex.pop_back();
+    return hex;
+}
+
 }  // namespace
 
 std::string NewUpdateToken() {
@@ -37,13 +44,15 @@ std::string NewUpdateToken() {
 
 std::string TokenDigest(const std::string& token, const std::string& keyHex) {
     Digest digest{};
-    if (!Digested(token, keyHex, digest)) {
-        return "";
-    }
-    std::string hex(digest.size() * 2 + 1, '\0');
-    sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
-    hex.pop_back();
-    return hex;
+    return Digested(token, keyHex, digest) ? Hex(digest) : "";
+}
+
+std::string SecretDigest(const std::string& secret) {
+    Digest digest{};
+    crypto_generichash(digest.data(), digest.size(),
+                       reinterpret_cast<const unsigned char*>(secret.data()), secret.size(),
+                       nullptr, 0);
+    return Hex(digest);
 }
 
 bool TokenMatches(const std::string& token, const std::string& digestHex,

@@ -19,4 +19,8 @@ std::string TokenDigest(const std::string& token, const std::string& keyHex);
 bool TokenMatches(const std::string& token, const std::string& digestHex,
                   const std::string& keyHex);
 
+// The hex BLAKE2b digest of a random secret of its own strength (a session
+// id), which needs no key: it cannot be guessed back from the digest.
+std::string SecretDigest(const std::string& secret);
+
 }  // namespace service

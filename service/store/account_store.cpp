@@ -58,6 +58,10 @@ std::vector<std::string> AccountStore::RecordParameters(const std::string& name,
     return params;
 }
 
+std::vector<std::string> AccountStore::SessionBounds(std::int64_t now) {
+    return {std::to_string(now - kSessionIdleSeconds), std::to_string(now - kSessionLifeSeconds)};
+}
+
 AccountStore::Recording AccountStore::RecordingOf(int changed) {
     return changed > 0    ? Recording::Recorded
            : changed == 0 ? Recording::AccountChanged

@@ -79,6 +79,14 @@ struct HostUpdate {
     AddressUpdate addresses;
 };
 
+// A browser signed in to the account page: whose, the token its forms carry,
+// and when it signed in.
+struct WebSession {
+    std::string login;
+    std::string formToken;
+    std::int64_t created = 0;
+};
+
 // A name directly under the zone that its name server holds: its address
 // records, and whether all of its records are of the kind the service writes
 // (A or AAAA, TTL 60).
@@ -118,6 +126,20 @@ public:
     virtual bool SetHostToken(const std::string& login, const std::string& label,
                               const std::string& tokenHash) = 0;
     virtual bool RemoveHost(const std::string& login, const std::string& label) = 0;
+
+    // Account page sessions, each known by the digest of its id only, so that
+    // every instance on one database knows them all. A session ends when
+    // unused for kSessionIdleSeconds, kSessionLifeSeconds after it began, or
+    // when its account is removed or banned; AddSession clears those ended.
+    static constexpr std::int64_t kSessionIdleSeconds = 30 * 60;
+    static constexpr std::int64_t kSessionLifeSeconds = 12 * 60 * 60;
+    virtual bool AddSession(const std::string& idHash, const WebSession& session,
+                            std::int64_t now) = 0;
+    // The session when it has not ended; it is then noted as used now.
+    virtual Presence FindSession(const std::string& idHash, std::int64_t now, WebSession& out) = 0;
+    virtual bool RemoveSession(const std::string& idHash) = 0;
+    // Every session of login but keepHash's (empty: every one).
+    virtual bool RemoveSessions(const std::string& login, const std::string& keepHash) = 0;
 
     enum class Recording { Recorded, AccountChanged, Failed };
     // Records an update for an account whose password was proved against
@@ -181,6 +203,9 @@ protected:
                                                      const std::string& provedHash,
                                                      const HostUpdate& update,
                                                      const std::string& from, std::int64_t when);
+    // The parameters of the statements that find a session and clear the
+    // ended ones: the oldest last use and the oldest start a session may have.
+    static std::vector<std::string> SessionBounds(std::int64_t now);
     // What a lookup that read rows (read is false when it failed) tells.
     static Presence PresenceOf(bool read, std::vector<Account>& rows, Account& out);
     // What an update that changed rows (-1: failed) tells.

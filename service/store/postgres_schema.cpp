@@ -147,6 +147,7 @@ bool PostgresStore::Prepare(postgres::Link& link) {
     for (const char* step : sql::kHostsAndOrigins) {
         done = done && (found >= 6 || db_.Exec(link, step));
     }
+    done = done && (found >= 6 || db_.Exec(link, sql::kSessions));
     for (const std::string& step : kVersion6Functions) {
         done = done && (found >= 6 || db_.Exec(link, step));
     }

@@ -39,6 +39,14 @@ const Statement kSetBanned{"set_banned", "UPDATE accounts SET banned = $2 WHERE 
 const Statement kRemove{"remove", "DELETE FROM accounts WHERE name = $1"};
 const Statement kRecord{"record", sql::kPostgresRecord};
 const Statement kHostRecord{"host_record", sql::kPostgresHostRecord};
+const Statement kEndedSessions{"ended_sessions", sql::kPostgresEndedSessions};
+const Statement kAddSession{"add_session",
+                            "INSERT INTO sessions(id_hash, login, form_token, created, last_seen)"
+                            " VALUES ($1, $2, $3, $4, $4)"};
+const Statement kFindSession{"find_session", sql::kPostgresFindSession};
+const Statement kRemoveSession{"remove_session", "DELETE FROM sessions WHERE id_hash = $1"};
+const Statement kRemoveSessions{"remove_sessions",
+                                "DELETE FROM sessions WHERE login = $1 AND id_hash != $2"};
 const Statement kHosts{"hosts", sql::kPostgresHosts};
 const Statement kAddHost{"add_host", sql::kPostgresAddHost};
 const Statement kSetHostToken{
@@ -149,6 +157,36 @@ bool PostgresStore::Insert(const Statement& st, const std::vector<std::string>& 
         return false;
     }
     return postgres::ChangedRows(done) > 0;
+}
+
+bool PostgresStore::AddSession(const std::string& idHash, const WebSession& session,
+                               std::int64_t now) {
+    return Change(kEndedSessions, SessionBounds(now)) >= 0 &&
+           Change(kAddSession, {idHash, session.login, session.formToken, std::to_string(now)}) > 0;
+}
+
+AccountStore::Presence PostgresStore::FindSession(const std::string& idHash, std::int64_t now,
+                                                  WebSession& out) {
+    std::vector<std::string> params = SessionBounds(now);
+    params.insert(params.begin(), {idHash, std::to_string(now)});
+    const Outcome done = db_.Pooled(kFindSession, params);
+    if (!done) {
+        return Presence::Unknown;
+    }
+    if (postgres::RowCount(done) == 0) {
+        return Presence::Absent;
+    }
+    PGresult* r = done.result.get();
+    out = {Field(r, 0, 0), Field(r, 0, 1), std::stoll(Field(r, 0, 2))};
+    return Presence::Found;
+}
+
+bool PostgresStore::RemoveSession(const std::string& idHash) {
+    return Change(kRemoveSession, {idHash}) >= 0;
+}
+
+bool PostgresStore::RemoveSessions(const std::string& login, const std::string& keepHash) {
+    return Change(kRemoveSessions, {login, keepHash}) >= 0;
 }
 
 bool PostgresStore::ReadHosts(Account& account) {

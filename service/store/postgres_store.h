@@ -25,6 +25,11 @@ public:
     bool SetTokenHash(const std::string& name, const std::string& tokenHash) override;
     bool SetBanned(const std::string& name, bool banned) override;
     bool Remove(const std::string& name) override;
+    bool AddSession(const std::string& idHash, const WebSession& session,
+                    std::int64_t now) override;
+    Presence FindSession(const std::string& idHash, std::int64_t now, WebSession& out) override;
+    bool RemoveSession(const std::string& idHash) override;
+    bool RemoveSessions(const std::string& login, const std::string& keepHash) override;
     bool ReadHosts(Account& account) override;
     bool AddHost(const std::string& login, const std::string& label,
                  const std::string& tokenHash) override;

@@ -73,6 +73,26 @@ inline constexpr const char* kHostsAndOrigins[] = {
     "CREATE INDEX hosts_account ON hosts (account)",
 };
 
+// The account page's sessions, by the digest of their ids.
+inline constexpr const char* kSessions =
+    "CREATE TABLE sessions (id_hash TEXT PRIMARY KEY NOT NULL, login TEXT NOT NULL,"
+    " form_token TEXT NOT NULL, created BIGINT NOT NULL, last_seen BIGINT NOT NULL)";
+
+// A session that has not ended (the parameters: its id's digest, now, the
+// oldest last use and the oldest start it may have) is noted as used now.
+#define KESTROME_FIND_SESSION(hash, now, idle, created)                                       \
+    "UPDATE sessions SET last_seen = " now " WHERE id_hash = " hash " AND last_seen >= " idle \
+    " AND created >= " created                                                                \
+    " AND EXISTS (SELECT 1 FROM accounts AS a"                                                \
+    " WHERE a.name = sessions.login AND NOT a.banned) RETURNING login, form_token, created"
+inline constexpr const char* kSqliteFindSession = KESTROME_FIND_SESSION("?1", "?2", "?3", "?4");
+inline constexpr const char* kPostgresFindSession = KESTROME_FIND_SESSION("$1", "$2", "$3", "$4");
+#undef KESTROME_FIND_SESSION
+inline constexpr const char* kSqliteEndedSessions =
+    "DELETE FROM sessions WHERE last_seen < ?1 OR created < ?2";
+inline constexpr const char* kPostgresEndedSessions =
+    "DELETE FROM sessions WHERE last_seen < $1 OR created < $2";
+
 // What an update records: each family's address, when and from where, when
 // the update gives it (its flag is '1').
 #define KESTROME_IF_SET(flag, column, value) \

@@ -232,6 +232,7 @@ bool SqliteStore::Prepare() {
         for (const char* step : kVersion6Triggers) {
             done = done && Execute(step, {}) >= 0;
         }
+        done = done && Execute(sql::kSessions, {}) >= 0;
     }
     done = done && Execute("PRAGMA user_version=" + std::to_string(kSchemaVersion), {}) >= 0;
     std::lock_guard lock(writer_.mutex);
@@ -339,6 +340,37 @@ std::vector<Account> SqliteStore::List() {
     Execute(std::string(sql::kAccountColumns) + " ORDER BY name", {},
             [&rows](sqlite3_stmt* st) { rows.push_back(AccountRow(st)); });
     return rows;
+}
+
+bool SqliteStore::AddSession(const std::string& idHash, const WebSession& session,
+                             std::int64_t now) {
+    const std::string when = std::to_string(now);
+    return Execute(sql::kSqliteEndedSessions, SessionBounds(now)) >= 0 &&
+           Execute(
+               "INSERT INTO sessions(id_hash, login, form_token, created, last_seen)"
+               " VALUES (?1, ?2, ?3, ?4, ?4)",
+               {idHash, session.login, session.formToken, when}) > 0;
+}
+
+SqliteStore::Presence SqliteStore::FindSession(const std::string& idHash, std::int64_t now,
+                                               WebSession& out) {
+    std::vector<std::string> params = SessionBounds(now);
+    params.insert(params.begin(), {idHash, std::to_string(now)});
+    bool found = false;
+    const int done = Execute(sql::kSqliteFindSession, params, [&](sqlite3_stmt* st) {
+        out = {Text(st, 0), Text(st, 1), sqlite3_column_int64(st, 2)};
+        found = true;
+    });
+    return done < 0 ? Presence::Unknown : found ? Presence::Found : Presence::Absent;
+}
+
+bool SqliteStore::RemoveSession(const std::string& idHash) {
+    return Execute("DELETE FROM sessions WHERE id_hash = ?1", {idHash}) >= 0;
+}
+
+bool SqliteStore::RemoveSessions(const std::string& login, const std::string& keepHash) {
+    return Execute("DELETE FROM sessions WHERE login = ?1 AND id_hash != ?2", {login, keepHash}) >=
+           0;
 }
 
 bool SqliteStore::ReadHosts(Account& account) {
