@@ -9,33 +9,17 @@
 #include <memory>
 #include <thread>
 
-#include "support/http_client.h"
-#include "support/knot_server.h"
-#include "support/service_process.h"
-#include "support/temp_dir.h"
-#include "support/test_certificate.h"
+#include "support/published_service.h"
 
 using namespace testsupport;
 
 namespace {
 
-class DynDnsTest : public ::testing::Test {
+class DynDnsTest : public PublishedServiceTest {
 protected:
-    void SetUp() override {
-        if (access("/usr/sbin/knotd", X_OK) != 0) {
-            GTEST_SKIP() << "Knot DNS is not installed (scripts/install-deps installs it)";
-        }
-        ASSERT_EQ(knot.Trouble(), "");
-        ASSERT_EQ(certificate.trouble, "");
-        AddAccount(db, "joe", "pw");
+    std::vector<std::string> BeforeStart() override {
         AddAccount(db, "ann", "pw");
-        service = std::make_unique<ServiceProcess>(
-            db, 0, "127.0.0.1", -1, 0,
-            std::vector<std::string>{"--dns-server", knot.HostPort(), "--dns-zone",
-                                     KnotServer::kZone, "--dns-key", knot.KeyFile(), "--tls-cert",
-                                     certificate.cert, "--tls-key", certificate.key, "--tls-listen",
-                                     "127.0.0.1:" + std::to_string(tlsPort)});
-        ASSERT_TRUE(service->Ready()) << service->Log();
+        return {};
     }
     // The reply to /nic/update?QUERY with credentials ("user:password", or
     // none); status gets the HTTP status.
@@ -48,14 +32,6 @@ protected:
     std::string Server(bool tls) const {
         return "127.0.0.1:" + std::to_string(tls ? tlsPort : service->Port());
     }
-
-    TempDir dir;
-    const std::string db = dir.File("s.db");
-    KnotServer knot{dir.Path()};
-    const TestCertificate certificate = MakeTestCertificate(dir.Path(), "service");
-    const int tlsPort = FreeLoopbackPort();
-    std::unique_ptr<ServiceProcess> service;
-    HttpClient client;
 };
 
 // One line per name in the request's order; what is not proved, not the
