@@ -115,15 +115,18 @@ std::optional<HttpResponse> DynUpdate(Updates& updates, const HostNaming& naming
 
 // Only GET records an update; the address check and the home page also
 // answer HEAD.
-std::optional<HttpResponse> Route(Updates& updates, const HostNaming& naming,
-                                  const HttpRequest& req, const std::string& peer,
-                                  HttpServer::Reply reply) {
+std::optional<HttpResponse> Route(const Routes& routes, const HttpRequest& req,
+                                  const std::string& peer, bool https, HttpServer::Reply reply) {
     if (req.path == kUpdatePath || req.path == kDynUpdatePath) {
         if (req.method != "GET") {
             return HttpResponse::NotAllowed("GET");
         }
-        return req.path == kUpdatePath ? ClientUpdate(updates, req, peer, std::move(reply))
-                                       : DynUpdate(updates, naming, req, peer, std::move(reply));
+        return req.path == kUpdatePath
+                   ? ClientUpdate(routes.updates, req, peer, std::move(reply))
+                   : DynUpdate(routes.updates, routes.naming, req, peer, std::move(reply));
+    }
+    if (AccountPage::Serves(req.path)) {
+        return routes.account.Answer(req, peer, https, std::move(reply));
     }
     if (req.path == kCheckIpPath) {
         if (req.method != "GET" && req.method != "HEAD") {
@@ -142,10 +145,22 @@ std::optional<HttpResponse> Route(Updates& updates, const HostNaming& naming,
     return HttpResponse::Status(404);
 }
 
+namespace {
+
+bool Trusted(const std::string& peer, const std::vector<std::string>& trustedProxies) {
+    return std::find(trustedProxies.begin(), trustedProxies.end(), peer) != trustedProxies.end();
+}
+
+}  // namespace
+
+bool OverHttps(const std::string& peer, const HttpRequest& req,
+               const std::vector<std::string>& trustedProxies) {
+    return req.tls || (req.forwardedHttps && Trusted(peer, trustedProxies));
+}
+
 std::optional<std::string> ClientAddress(const std::string& peer, const HttpRequest* req,
                                          const std::vector<std::string>& trustedProxies) {
-    if (req == nullptr || !req->forwardedFor ||
-        std::find(trustedProxies.begin(), trustedProxies.end(), peer) == trustedProxies.end()) {
+    if (req == nullptr || !req->forwardedFor || !Trusted(peer, trustedProxies)) {
         return peer;
     }
     std::string client = CanonicalAddress(*req->forwardedFor);

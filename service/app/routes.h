@@ -1,5 +1,6 @@
 // What each path of the service answers: the client's update script, the
-// dyndns2 update, the address check, the home page, and 404 for the rest; and
+// dyndns2 update, the address check, the account page, the home page, and
+// 404 for the rest; and
 // which address a request is taken to come from.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "service/app/account_routes.h"
 #include "service/app/dyndns.h"
 #include "service/app/updates.h"
 #include "service/http/request_head.h"
@@ -20,11 +22,23 @@ inline constexpr const char* kUpdatePath = "/process.php";
 // The page that tells callers their own address.
 inline constexpr const char* kCheckIpPath = "/checkip";
 
-// Answers req now, or returns nothing and answers through reply later;
-// naming must outlast every answer.
-std::optional<HttpResponse> Route(Updates& updates, const HostNaming& naming,
-                                  const HttpRequest& req, const std::string& peer,
-                                  HttpServer::Reply reply);
+// What the routes answer with; each must outlast every answer.
+struct Routes {
+    Updates& updates;
+    const HostNaming& naming;
+    AccountPage& account;
+};
+
+// Answers req from peer now, or returns nothing and answers through reply
+// later; https tells that it came over TLS (the service's own, or a trusted
+// proxy's).
+std::optional<HttpResponse> Route(const Routes& routes, const HttpRequest& req,
+                                  const std::string& peer, bool https, HttpServer::Reply reply);
+
+// Whether a request came over TLS: the service's own, or, from one of
+// trustedProxies, a proxy's that says so.
+bool OverHttps(const std::string& peer, const HttpRequest& req,
+               const std::vector<std::string>& trustedProxies);
 
 // The address a request comes from: the connection's, or, for a request one
 // of trustedProxies (load balancers in front, by address) relayed, the

@@ -79,16 +79,18 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
         publication.emplace(store, *dns, log.Sink());
         updates.addressChanged = [&publication] { publication->Nudge(); };
     }
+    AccountPage account(store, updates, naming);
+    const Routes routes{updates, naming, account};
     ForwardedFieldNotes forwardedNotes;
     HttpServer server(
-        [&updates, &naming, &trustedProxies](
-            const HttpRequest& req, const std::string& peer,
-            HttpServer::Reply reply) -> std::optional<HttpResponse> {
+        [&routes, &trustedProxies](const HttpRequest& req, const std::string& peer,
+                                   HttpServer::Reply reply) -> std::optional<HttpResponse> {
             const std::optional<std::string> client = ClientAddress(peer, &req, trustedProxies);
             if (!client) {
                 return HttpResponse::Status(400);
             }
-            return Route(updates, naming, req, *client, std::move(reply));
+            return Route(routes, req, *client, OverHttps(peer, req, trustedProxies),
+                         std::move(reply));
         },
         [&log, &refusals, &forwardedNotes, &trustedProxies](
             const std::string& connection, const HttpRequest* req, const HttpResponse& res) {
@@ -124,7 +126,8 @@ int RunService(AccountStore& store, const HostPort& address, std::ostream& out,
     // The process ends at once where a stalled log reader would hold it: a
     // normal exit waits for the standard error stream, which the log's writer
     // holds while its write blocks.
-    const bool finished = updates.Stop(std::chrono::milliseconds(1500));
+    const bool pagesDone = account.Stop(std::chrono::milliseconds(500));
+    const bool finished = updates.Stop(std::chrono::milliseconds(1500)) && pagesDone;
     if (!finished) {
         log.Write(ServiceLine("stopped with requests still being answered"));
     }

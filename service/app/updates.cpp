@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "service/auth/password_hash.h"
 #include "service/common/address.h"
 #include "service/common/utc_time.h"
 
@@ -21,6 +22,15 @@ bool ChangesAny(const Account& account, const std::vector<HostUpdate>& updates) 
                          [&update](const Host& h) { return h.label == update.label; });
         return host == account.hosts.end() || update.addresses.Changes(*host);
     });
+}
+
+// A verification's place in the queue, skipped when its client has gone.
+FairQueue::Job QueuedFor(const HttpServer::Reply& reply, std::function<void()> run) {
+    FairQueue::Job job;
+    job.run = std::move(run);
+    job.gone = [reply] { return reply.ClientGone(); };
+    job.skip = [reply] { reply(HttpResponse::Status(Updates::kClientGone)); };
+    return job;
 }
 
 }  // namespace
@@ -43,7 +53,9 @@ std::optional<HttpResponse> Updates::Start(Request request, HttpServer::Reply re
         if (!step.reply && request->withHosts && !store_.ReadHosts(step.account)) {
             step.reply = UpdateReply::Status(kNotStored);
         }
-        if (step.reply) {
+        if (step.reply && request->evenTime && step.reply->code == ReplyCode::UnknownLogin) {
+            EvenOut(*step.reply, request, reply);
+        } else if (step.reply) {
             reply(request->answer(*step.reply, step.account));
         } else if (step.proved ||
                    (request->provedOtherwise && request->provedOtherwise(step.account))) {
@@ -56,18 +68,28 @@ std::optional<HttpResponse> Updates::Start(Request request, HttpServer::Reply re
 }
 
 void Updates::Verify(Account account, const Shared& request, const HttpServer::Reply& reply) {
-    FairQueue::Job job;
-    job.run = [this, account = std::move(account), request, reply]() mutable {
-        if (auto refused =
-                VerifyUpdate(check_, account, request->password, request->peer, NowSeconds())) {
-            reply(request->answer(*refused, account));
-        } else {
-            Record(std::move(account), request, reply);
-        }
-    };
-    job.gone = [reply] { return reply.ClientGone(); };
-    job.skip = [reply] { reply(HttpResponse::Status(kClientGone)); };
-    verifications_.Post(AddressBlock(request->peer), std::move(job));
+    verifications_.Post(
+        AddressBlock(request->peer),
+        QueuedFor(reply, [this, account = std::move(account), request, reply]() mutable {
+            if (auto refused =
+                    VerifyUpdate(check_, account, request->password, request->peer, NowSeconds())) {
+                reply(request->answer(*refused, account));
+            } else {
+                Record(std::move(account), request, reply);
+            }
+        }));
+}
+
+// The verification of a stand-in hash of the accounts' strength, for a
+// password no account has, in the same queue as real ones.
+void Updates::EvenOut(const UpdateReply& answer, const Shared& request,
+                      const HttpServer::Reply& reply) {
+    verifications_.Post(AddressBlock(request->peer), QueuedFor(reply, [answer, request, reply] {
+                            static const std::string standIn =
+                                HashPassword("stand-in", HashStrength::Interactive).value_or("");
+                            VerifyPassword(standIn, request->password);
+                            reply(request->answer(answer, Account{}));
+                        }));
 }
 
 // A request that records nothing is answered as soon as its password is

@@ -46,6 +46,9 @@ public:
         // (a host's update token); none: only the account's password does.
         std::function<bool(const Account&)> provedOtherwise = nullptr;
         bool withHosts = false;
+        // An unknown login is answered only after a verification as long as
+        // a real one, so that it reads and takes the same as a wrong password.
+        bool evenTime = false;
     };
     // Answers request at once when its peer is refused for now, else later
     // through reply.
@@ -56,6 +59,7 @@ public:
 private:
     using Shared = std::shared_ptr<const Request>;
     void Verify(Account account, const Shared& request, const HttpServer::Reply& reply);
+    void EvenOut(const UpdateReply& answer, const Shared& request, const HttpServer::Reply& reply);
     void Record(Account account, const Shared& request, const HttpServer::Reply& reply);
 
     AccountStore& store_;

@@ -51,4 +51,8 @@ bool ParseHostPort(const std::string& text, HostPort& out) {
     return true;
 }
 
+bool IsLoopback(const std::string& address) {
+    return address == "::1" || address.starts_with("127.");
+}
+
 }  // namespace service

@@ -17,6 +17,10 @@ std::string CanonicalAddress(const std::string& text);
 // it is not a numeric address.
 std::string AddressBlock(const std::string& address);
 
+// Whether a canonical address is this machine's own loopback (127.0.0.0/8,
+// ::1).
+bool IsLoopback(const std::string& address);
+
 // A numeric host and a port: where the service listens, or where a server
 // it talks to is.
 struct HostPort {

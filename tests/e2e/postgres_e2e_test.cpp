@@ -185,6 +185,37 @@ TEST_F(PostgresTest, AUrisPasswordReachesNeitherTheCommandLineNorAnyOutput) {
 // Updates through either instance are recorded, and a password change or a
 // ban by command holds at both at their next request, even where the old
 // password was remembered.
+// An account page session made at one instance works at another, and its
+// sign-out there ends it at both; only a digest of its id is stored.
+TEST_F(PostgresTest, ASessionMadeAtOneInstanceWorksAtAnother) {
+    User(db, "add joe", "pw\n");
+    ServiceProcess a(db), b(db);
+    ASSERT_TRUE(a.Ready() && b.Ready()) << a.Log() << b.Log();
+    HttpClient browser;
+    long status = 0;
+    browser.Post("http://" + a.HostPort() + "/account/sign-in", "login=joe&password=pw", &status);
+    ASSERT_EQ(status, 303) << browser.Head();
+    const std::string head = browser.Head();
+    const std::size_t at = head.find("Set-Cookie: kestrome_session=");
+    ASSERT_NE(at, std::string::npos) << head;
+    const std::string id = head.substr(at + 29, head.find(';', at) - at - 29);
+    browser.AddHeader("Cookie: kestrome_session=" + id);
+    const auto overview = [&](const ServiceProcess& at) {
+        return browser.Get("http://" + at.HostPort() + "/account/").value_or("no reply");
+    };
+    const std::string page = overview(b);
+    ASSERT_NE(page.find("Signed in as <strong>joe</strong>"), std::string::npos) << page;
+    EXPECT_EQ(
+        pg.Query("SELECT count(*), count(*) FILTER (WHERE id_hash = '" + id + "') FROM sessions"),
+        "1|0\n");
+    const std::size_t form = page.find("name=\"form\" value=\"");
+    browser.Post("http://" + b.HostPort() + "/account/sign-out",
+                 "form=" + page.substr(form + 19, 32), &status);
+    EXPECT_EQ(status, 303);
+    EXPECT_NE(overview(a).find("<h1>Sign in</h1>"), std::string::npos) << "ended at both";
+    EXPECT_EQ(pg.Query("SELECT count(*) FROM sessions"), "0\n");
+}
+
 TEST_F(PostgresTest, TwoInstancesSeeEachOthersChangesAtTheirNextRequest) {
     User(db, "add joe", "pw\n");
     ServiceProcess a(db), b(db);

@@ -1,5 +1,5 @@
 // A small HTTP client for tests that talk to the real service: one libcurl
-// easy handle, reused for every GET, collecting each body.
+// easy handle, reused for every request, collecting each body.
 #pragma once
 
 #include <curl/curl.h>
@@ -60,6 +60,15 @@ public:
             curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, status);
         }
         return body_;
+    }
+
+    // POSTs body as a form; as Get otherwise.
+    std::optional<std::string> Post(const std::string& url, const std::string& body,
+                                    long* status = nullptr) {
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.c_str());
+        std::optional<std::string> reply = Get(url, status);
+        curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
+        return reply;
     }
 
     // The last reply's status line and header lines, as received.
