@@ -207,6 +207,9 @@ void DnsPublication::SendBatch(std::vector<AccountStore::Publication>& batch) {
         if (failure.empty()) {
             retries_.erase(p.name);
         } else {
+            if (!failures[i].empty()) {
+                store_.NoteFailure(p.name, failures[i]);
+            }
             TryAgainLater(p.name, failure);
         }
     }

@@ -26,6 +26,9 @@ struct HostAddresses {
     std::int64_t v6At = 0;
     std::string v6From;
     std::string publishedAddress;  // as Addresses gives them; empty for none
+    // Why the name server refused the last try to publish it; empty once it
+    // took one.
+    std::string publishFailure;
 
     // Both addresses as DNS is to hold them: the IPv4 one, then the IPv6 one,
     // joined by a comma; empty for none.
@@ -174,6 +177,8 @@ public:
     virtual void ReleasePublication(const std::string& name) = 0;
     // Notes that name's records now show address (empty: none).
     virtual bool MarkPublished(const std::string& name, const std::string& address) = 0;
+    // Notes why the name server refused name's last update.
+    virtual bool NoteFailure(const std::string& name, const std::string& reason) = 0;
     // Notes what the zone holds, read when publication starts: names the
     // store does not know it may have published and that do not look as
     // published are the zone's own, refused by Add and never published; names

@@ -63,8 +63,12 @@ const Statement kMaybePublished{"maybe_published",
                                 " UPDATE accounts SET maybe_published = 1 WHERE name = $1"};
 const Statement kMarkPublished{
     "mark_published",
-    "WITH h AS (UPDATE hosts SET published_address = $2, maybe_published = 0 WHERE label = $1)"
-    " UPDATE accounts SET published_address = $2, maybe_published = 0 WHERE name = $1"};
+    "WITH h AS (UPDATE hosts SET published_address = $2, maybe_published = 0,"
+    " publish_failure = '' WHERE label = $1) UPDATE accounts SET published_address = $2,"
+    " maybe_published = 0, publish_failure = '' WHERE name = $1"};
+const Statement kNoteFailure{"note_failure",
+                             "WITH h AS (UPDATE hosts SET publish_failure = $2 WHERE label = $1)"
+                             " UPDATE accounts SET publish_failure = $2 WHERE name = $1"};
 const Statement kWithdrawn{"withdrawn", "DELETE FROM withdrawals WHERE name = $1"};
 // Moves on whenever any transaction on the server has written.
 const Statement kDataVersion{"data_version",
@@ -79,6 +83,7 @@ void ReadAddresses(PGresult* r, int row, int first, HostAddresses& h) {
     h.v6At = std::stoll(Field(r, row, first + 4));
     h.v6From = Field(r, row, first + 5);
     h.publishedAddress = Field(r, row, first + 6);
+    h.publishFailure = Field(r, row, first + 7);
 }
 
 }  // namespace
@@ -300,6 +305,11 @@ bool PostgresStore::MarkPublished(const std::string& name, const std::string& ad
     std::lock_guard lock(publisherMutex_);
     return db_.Run(publisher_, kMarkPublished, {name, address}) &&
            (!address.empty() || db_.Run(publisher_, kWithdrawn, {name}));
+}
+
+bool PostgresStore::NoteFailure(const std::string& name, const std::string& reason) {
+    std::lock_guard lock(publisherMutex_);
+    return static_cast<bool>(db_.Run(publisher_, kNoteFailure, {name, reason}));
 }
 
 bool PostgresStore::NoteZone(const std::vector<HeldName>& held) {

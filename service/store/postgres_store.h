@@ -44,6 +44,7 @@ public:
     Claim ClaimPublication(const std::string& name, Publication& now) override;
     void ReleasePublication(const std::string& name) override;
     bool MarkPublished(const std::string& name, const std::string& address) override;
+    bool NoteFailure(const std::string& name, const std::string& reason) override;
     bool NoteZone(const std::vector<HeldName>& held) override;
     std::int64_t DataVersion() override;
     Trouble LastTrouble() override { return db_.LastTrouble(); }

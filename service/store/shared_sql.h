@@ -19,8 +19,9 @@ inline constexpr const char* kLowerNameIndex =
     "SELECT 1 FROM zone_names AS z WHERE z.own = 1 AND z.name = " label
 
 // Both kinds of host end with the same columns of their addresses.
-#define KESTROME_ADDRESS_COLUMNS \
-    " last_address, last_address6, v4_at, v4_from, v6_at, v6_from, published_address"
+#define KESTROME_ADDRESS_COLUMNS                                                       \
+    " last_address, last_address6, v4_at, v4_from, v6_at, v6_from, published_address," \
+    " publish_failure"
 inline constexpr const char* kAccountColumns =
     "SELECT name, password_hash, banned, last_update,"
     " COALESCE((" KESTROME_OLDER_TWIN
@@ -56,7 +57,8 @@ inline constexpr const char* kAddressFamiliesAndTokens[] = {
 // address not known), and gives accounts hosts beside their login's own:
 // each host's label is unique and in lower case; removing a host that may
 // have records leaves a withdrawal, and removing an account removes its
-// hosts (each store makes the triggers).
+// hosts (each store makes the triggers); and notes why the name server last
+// refused a name.
 inline constexpr const char* kHostsAndOrigins[] = {
     "ALTER TABLE accounts ADD COLUMN v4_at BIGINT NOT NULL DEFAULT 0",
     "ALTER TABLE accounts ADD COLUMN v4_from TEXT NOT NULL DEFAULT ''",
@@ -71,6 +73,8 @@ inline constexpr const char* kHostsAndOrigins[] = {
     " v6_from TEXT NOT NULL DEFAULT '', published_address TEXT NOT NULL DEFAULT '',"
     " maybe_published INTEGER NOT NULL DEFAULT 0)",
     "CREATE INDEX hosts_account ON hosts (account)",
+    "ALTER TABLE accounts ADD COLUMN publish_failure TEXT NOT NULL DEFAULT ''",
+    "ALTER TABLE hosts ADD COLUMN publish_failure TEXT NOT NULL DEFAULT ''",
 };
 
 // The account page's sessions, by the digest of their ids.

@@ -81,6 +81,7 @@ void ReadAddresses(sqlite3_stmt* st, int first, HostAddresses& h) {
     h.v6At = sqlite3_column_int64(st, first + 4);
     h.v6From = Text(st, first + 5);
     h.publishedAddress = Text(st, first + 6);
+    h.publishFailure = Text(st, first + 7);
 }
 
 // The columns of sql::kAccountColumns.
@@ -468,11 +469,20 @@ SqliteStore::Claim SqliteStore::ClaimPublication(const std::string& name, Public
 
 bool SqliteStore::MarkPublished(const std::string& name, const std::string& address) {
     return Execute(
-               "UPDATE accounts SET published_address = ?2, maybe_published = 0 WHERE name = ?1",
+               "UPDATE accounts SET published_address = ?2, maybe_published = 0,"
+               " publish_failure = '' WHERE name = ?1",
                {name, address}) >= 0 &&
-           Execute("UPDATE hosts SET published_address = ?2, maybe_published = 0 WHERE label = ?1",
-                   {name, address}) >= 0 &&
+           Execute(
+               "UPDATE hosts SET published_address = ?2, maybe_published = 0,"
+               " publish_failure = '' WHERE label = ?1",
+               {name, address}) >= 0 &&
            (!address.empty() || Execute("DELETE FROM withdrawals WHERE name = ?1", {name}) >= 0);
+}
+
+bool SqliteStore::NoteFailure(const std::string& name, const std::string& reason) {
+    return Execute("UPDATE accounts SET publish_failure = ?2 WHERE name = ?1", {name, reason}) >=
+               0 &&
+           Execute("UPDATE hosts SET publish_failure = ?2 WHERE label = ?1", {name, reason}) >= 0;
 }
 
 // In one transaction, which holds the writer's connection throughout so that
