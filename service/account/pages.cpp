@@ -17,10 +17,28 @@ std::string Page(const std::string& title, const std::string& body) {
 }
 
 std::string Field(const std::string& id, const std::string& label, const std::string& type,
-                  const std::string& value, const std::string& autocomplete) {
+                  const std::string& value, const std::string& autocomplete, bool required = true) {
     return "<p><label for=\"" + id + "\">" + label + "</label>\n<input id=\"" + id + "\" name=\"" +
            id + "\" type=\"" + type + "\" value=\"" + HtmlEscape(value) + "\" autocomplete=\"" +
-           autocomplete + "\" required></p>\n";
+           autocomplete + "\"" + (required ? " required" : "") + "></p>\n";
+}
+
+// A form that changes something: it carries the session's form token.
+std::string Form(const std::string& action, const std::string& formToken, const std::string& fields,
+                 const std::string& button) {
+    return std::string("<form method=\"post\" action=\"") + kAccountPath + action +
+           "\"><input type=\"hidden\" name=\"form\" value=\"" + HtmlEscape(formToken) + "\">\n" +
+           fields + "<p><button type=\"submit\">" + button + "</button></p></form>\n";
+}
+
+std::string Hidden(const std::string& name, const std::string& value) {
+    return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + HtmlEscape(value) + "\">";
+}
+
+// The name a host has in DNS: its label under the zone, without the zone's
+// final dot.
+std::string HostName(const std::string& label, const std::string& zone) {
+    return zone.empty() ? label : label + "." + zone.substr(0, zone.size() - 1);
 }
 
 // When and from where an address was set.
@@ -43,17 +61,33 @@ std::string DnsState(const HostAddresses& host, const std::string& zone, const s
     if (host.publishedAddress == host.Addresses()) {
         return host.publishedAddress.empty() ? "nothing to publish" : "published";
     }
+    if (!host.publishFailure.empty()) {
+        return "failed: " + HtmlEscape(host.publishFailure) + "; it is tried again";
+    }
     return "waiting to be published";
 }
 
-std::string HostRow(const std::string& label, const HostAddresses& host, const std::string& zone,
-                    const std::string& never) {
-    // The zone's name without its final dot.
-    const std::string name = zone.empty() ? label : label + "." + zone.substr(0, zone.size() - 1);
-    return "<tr><th scope=\"row\">" + HtmlEscape(name) + "</th><td>" +
-           SetWhen(host.lastAddress, host.v4At, host.v4From) + "</td><td>" +
-           SetWhen(host.lastAddress6, host.v6At, host.v6From) + "</td><td>" +
-           DnsState(host, zone, never) + "</td></tr>\n";
+// A host's row, with its actions: a new token, and removal for all but the
+// login's own.
+std::string HostRow(const std::string& label, const HostAddresses& host, const Overview& page,
+                    const std::string& never, bool own) {
+    const std::string name = HostName(label, page.zone);
+    std::string actions =
+        Form("new-token", page.formToken, Hidden("host", label),
+             "New token<span class=\"hidden\"> for " + HtmlEscape(name) + "</span>");
+    if (!own) {
+        actions += Form("remove-host", page.formToken, Hidden("host", label),
+                        "Remove<span class=\"hidden\"> " + HtmlEscape(name) + "</span>");
+    }
+    // Each cell says what it is too, for narrow screens, where the table's
+    // head is not shown.
+    const auto cell = [](const std::string& what, const std::string& content) {
+        return "<td><span class=\"cell\">" + what + ": </span>" + content + "</td>";
+    };
+    return "<tr><th scope=\"row\">" + HtmlEscape(name) + "</th>" +
+           cell("IPv4", SetWhen(host.lastAddress, host.v4At, host.v4From)) +
+           cell("IPv6", SetWhen(host.lastAddress6, host.v6At, host.v6From)) +
+           cell("DNS", DnsState(host, page.zone, never)) + "<td>" + actions + "</td></tr>\n";
 }
 
 // Why the login's own host is never published; empty when it may be.
@@ -115,9 +149,12 @@ std::string SignInHtml(const SignInPage& page) {
 
 std::string OverviewHtml(const Overview& page) {
     const Account& a = page.account;
-    std::string rows = HostRow(AsciiLower(a.name), a, page.zone, NeverPublished(a));
+    const std::string own = AsciiLower(a.name);
+    std::string rows = HostRow(own, a, page, NeverPublished(a), true);
+    std::string options = "<option>" + HtmlEscape(own) + "</option>";
     for (const Host& h : a.hosts) {
-        rows += HostRow(h.label, h, page.zone, "");
+        rows += HostRow(h.label, h, page, "", false);
+        options += "<option>" + HtmlEscape(h.label) + "</option>";
     }
     std::string body = "<p>Signed in as <strong>" + HtmlEscape(a.name) +
                        "</strong>. Your address as this service sees it: <strong>" +
@@ -125,13 +162,67 @@ std::string OverviewHtml(const Overview& page) {
     body +=
         "<table><caption>Your hosts</caption>\n<thead><tr><th scope=\"col\">Host</th>"
         "<th scope=\"col\">IPv4</th><th scope=\"col\">IPv6</th>"
-        "<th scope=\"col\">DNS</th></tr></thead>\n<tbody>\n" +
+        "<th scope=\"col\">DNS</th><th scope=\"col\">Actions</th></tr></thead>\n<tbody>\n" +
         rows + "</tbody></table>\n";
-    body += std::string("<form method=\"post\" action=\"") + kAccountPath +
-            "sign-out\"><input type=\"hidden\" name=\"form\" value=\"" +
-            HtmlEscape(page.formToken) +
-            "\"><p><button type=\"submit\">Sign out</button></p></form>\n";
+    body +=
+        "<h2>Add a host</h2>\n" +
+        Form("add-host", page.formToken,
+             Field("label", "Label (letters, digits and hyphens)", "text", "", "off"), "Add host");
+    body +=
+        "<h2>Set an address by hand</h2>\n" +
+        Form("set-address", page.formToken,
+             "<p><label for=\"host\">Host</label>\n<select id=\"host\" name=\"host\">" + options +
+                 "</select></p>\n" + Field("ipv4", "IPv4 address", "text", "", "off", false) +
+                 Field("ipv6", "IPv6 address", "text", "", "off", false),
+             "Set address");
+    body += "<h2>Change your password</h2>\n" +
+            Form("password", page.formToken,
+                 Field("current", "Current password", "password", "", "current-password") +
+                     Field("new", "New password", "password", "", "new-password") +
+                     Field("again", "New password again", "password", "", "new-password"),
+                 "Change password");
+    body += "<h2>Sign out</h2>\n" + Form("sign-out", page.formToken, "", "Sign out");
     return Page("Your account", body);
+}
+
+std::string ConfirmRemovalHtml(const std::string& label, const std::string& zone,
+                               const std::string& formToken) {
+    const std::string name = HtmlEscape(HostName(label, zone));
+    return Page("Remove " + HostName(label, zone) + "?",
+                "<p>Removing <strong>" + name +
+                    "</strong> withdraws its records from DNS and ends its token.</p>\n" +
+                    Form("remove-host", formToken, Hidden("host", label) + Hidden("confirm", "yes"),
+                         "Remove " + name) +
+                    "<p><a href=\"" + kAccountPath + "\">Keep it</a></p>\n");
+}
+
+std::string TokenHtml(const TokenPage& page) {
+    const std::string name = HostName(page.label, page.zone);
+    const std::string scheme = page.https ? "https" : "http";
+    const std::string ddclient = "protocol=dyndns2\nuse=web, web=" + scheme + "://" + page.server +
+                                 "/checkip\nserver=" + page.server +
+                                 "\nssl=" + (page.https ? "yes" : "no") + "\nlogin=" + page.login +
+                                 "\npassword='" + page.token + "'\n" + name + "\n";
+    const std::string inadyn =
+        "custom kestrome {\n    username       = " + page.login +
+        "\n    password       = " + page.token + "\n    ddns-server    = " + page.server +
+        "\n    ddns-path      = \"/nic/update?hostname=%h&myip=%i\"\n    checkip-server = " +
+        page.server +
+        "\n    checkip-path   = /checkip\n    ssl            = " + (page.https ? "true" : "false") +
+        "\n    hostname       = " + name + "\n}\n";
+    const std::string router = scheme + "://" + page.login + ":" + page.token + "@" + page.server +
+                               "/nic/update?hostname=" + name + "&myip=<ipaddr>";
+    return Page(
+        "New token for " + name,
+        "<p>The token below updates <strong>" + HtmlEscape(name) +
+            "</strong> only; the one before it no longer works. It is shown this once: copy it "
+            "now.</p>\n<p class=\"token\"><code>" +
+            HtmlEscape(page.token) + "</code></p>\n<h2>ddclient</h2>\n<pre>" +
+            HtmlEscape(ddclient) + "</pre>\n<h2>inadyn</h2>\n<pre>" + HtmlEscape(inadyn) +
+            "</pre>\n<h2>A router's update URL</h2>\n<p>With your router's own placeholder for its "
+            "address in place of &lt;ipaddr&gt;:</p>\n<pre>" +
+            HtmlEscape(router) + "</pre>\n<p><a href=\"" + kAccountPath +
+            "\">Back to your account</a></p>\n");
 }
 
 std::string MessageHtml(const std::string& title, const std::string& text) {
@@ -157,10 +248,24 @@ button { font: inherit; padding: 0.5rem 1rem; color: #fff; background: #1f5fa8; 
 button:focus-visible, input:focus-visible, a:focus-visible { outline: 3px solid #c25400;
   outline-offset: 2px; }
 a { color: #1f5fa8; }
+h2 { font-size: 1.2rem; margin-top: 1.5rem; }
+td form p { margin: 0 0 0.3rem; }
+select { font: inherit; padding: 0.3rem; }
+pre, .token code { background: #f3f3f3; padding: 0.5rem; overflow-wrap: anywhere;
+  white-space: pre-wrap; }
+.hidden { position: absolute; width: 1px; height: 1px; overflow: hidden; clip: rect(0 0 0 0);
+  white-space: nowrap; }
 .notice { border-left: 4px solid #b00020; padding-left: 0.6rem; }
+.cell { display: none; font-weight: bold; }
+button { white-space: nowrap; }
 @media (max-width: 40rem) {
   main { padding: 0.5rem; }
-  th, td { padding: 0.2rem; font-size: 0.9rem; }
+  table, caption, thead, tbody, tr, th, td { display: block; }
+  thead tr { position: absolute; width: 1px; height: 1px; overflow: hidden; clip: rect(0 0 0 0); }
+  tr { border-bottom: 2px solid #767676; padding: 0.5rem 0; }
+  th, td { border: 0; padding: 0.15rem 0; }
+  .cell { display: inline; }
+  td form { display: inline-block; margin-right: 0.5rem; }
 }
 )";
 }

@@ -24,7 +24,8 @@ struct SignInPage {
 std::string SignInHtml(const SignInPage& page);
 
 // The overview of a signed-in account: the visitor's address, each host and
-// what DNS holds of it, and the sign-out form (formToken proves the session).
+// what DNS holds of it, and the forms that change them, the password or the
+// session (each with formToken, which proves the session).
 struct Overview {
     const Account& account;  // with its hosts
     std::string zone;        // as ZoneName gives it; empty when DNS is not kept
@@ -32,6 +33,22 @@ struct Overview {
     std::string formToken;
 };
 std::string OverviewHtml(const Overview& page);
+
+// The page that asks whether to remove a host.
+std::string ConfirmRemovalHtml(const std::string& label, const std::string& zone,
+                               const std::string& formToken);
+
+// A host's new token, shown once, with a ddclient and an inadyn
+// configuration and a router's update URL that use it.
+struct TokenPage {
+    std::string login;
+    std::string label;
+    std::string zone;
+    std::string token;
+    std::string server;  // the Host the page was reached at
+    bool https = false;
+};
+std::string TokenHtml(const TokenPage& page);
 
 // A page that only tells something, with a way back to the overview.
 std::string MessageHtml(const std::string& title, const std::string& text);

@@ -1,15 +1,23 @@
 #include "service/app/account_routes.h"
 
+#include <algorithm>
+#include <set>
+
 #include "service/account/pages.h"
 #include "service/account/web_session.h"
+#include "service/app/host_labels.h"
+#include "service/auth/password_hash.h"
 #include "service/auth/update_token.h"
 #include "service/common/address.h"
 #include "service/common/utc_time.h"
+#include "service/dns/names.h"
 #include "service/http/request_head.h"
 
 namespace service {
 
 namespace {
+
+constexpr std::size_t kMaxPageHosts = 50;
 
 // What every page of the account's carries: nothing but its own stylesheet
 // and images may load, no site may frame it, no address leaves with a link,
@@ -38,6 +46,12 @@ HttpResponse SeeOverview(const std::string& cookie) {
         moved.fields.emplace_back("Set-Cookie", cookie);
     }
     return moved;
+}
+
+HttpResponse Unavailable() {
+    return Html(503, MessageHtml("Not available",
+                                 "The service cannot do this just now; try "
+                                 "again later."));
 }
 
 HttpResponse Forbidden() {
@@ -97,11 +111,13 @@ std::optional<HttpResponse> AccountPage::Answer(const HttpRequest& req, const st
         return SeeOverview("");
     }
     const std::string action = req.path.substr(std::string(kAccountPath).size());
+    static const std::set<std::string> kActions{
+        "sign-in", "sign-out", "add-host", "remove-host", "set-address", "new-token", "password"};
+    if (!action.empty() && kActions.count(action) == 0) {
+        return Html(404, MessageHtml("Not found", "The account page has no such place."));
+    }
     if ((action.empty() && !read) || (!action.empty() && req.method != "POST")) {
         return HttpResponse::NotAllowed(action.empty() ? "GET, HEAD" : "POST");
-    }
-    if (action != "" && action != "sign-in" && action != "sign-out") {
-        return Html(404, MessageHtml("Not found", "The account page has no such place."));
     }
     if (!read && FromElsewhere(req.origin, req.fetchSite, req.host, https)) {
         return Forbidden();
@@ -110,27 +126,183 @@ std::optional<HttpResponse> AccountPage::Answer(const HttpRequest& req, const st
         return SignIn(req, peer, https, std::move(reply));
     }
     work_.Post([this, req, peer, https, action, reply] {
-        if (action == "sign-out") {
-            reply(SignOut(req, https));
-            return;
-        }
         WebSession session;
         std::string idHash;
-        switch (SessionOf(req, session, idHash)) {
-            case AccountStore::Presence::Found:
-                reply(Overview(session, peer));
-                return;
-            case AccountStore::Presence::Absent:
-                reply(Html(200, SignInHtml({"", NeedsHttps(peer, https), ""})));
-                return;
-            case AccountStore::Presence::Unknown:
-                break;
+        const AccountStore::Presence found = SessionOf(req, session, idHash);
+        if (action == "sign-out") {
+            reply(SignOut(req, https));
+        } else if (found == AccountStore::Presence::Unknown) {
+            reply(Unavailable());
+        } else if (found == AccountStore::Presence::Absent) {
+            reply(action.empty() ? Html(200, SignInHtml({"", NeedsHttps(peer, https), ""}))
+                                 : SeeOverview(""));
+        } else if (action.empty()) {
+            reply(Overview(session, peer));
+        } else if (QueryValue(req.body, "form") != session.formToken) {
+            reply(Forbidden());
+        } else {
+            Changed(action, {req, peer, https, session, idHash}, reply);
         }
-        reply(Html(503, MessageHtml("Not available",
-                                    "The account page cannot be shown just "
-                                    "now; try again later.")));
     });
     return std::nullopt;
+}
+
+void AccountPage::Changed(const std::string& action, const Change& change,
+                          const HttpServer::Reply& reply) {
+    if (action == "password") {
+        ChangePassword(change, reply);
+    } else if (action == "add-host") {
+        reply(AddHost(change));
+    } else if (action == "remove-host") {
+        reply(RemoveHost(change));
+    } else if (action == "set-address") {
+        reply(SetAddress(change));
+    } else {
+        reply(NewToken(change));
+    }
+}
+
+std::optional<Account> AccountPage::Read(const std::string& login, HttpResponse& trouble) {
+    Account account;
+    if (store_.Look(login, account) != AccountStore::Presence::Found ||
+        !store_.ReadHosts(account)) {
+        trouble = Unavailable();
+        return std::nullopt;
+    }
+    return account;
+}
+
+// At most kMaxPageHosts from the page: an account's hosts are read with
+// every look at it.
+HttpResponse AccountPage::AddHost(const Change& change) {
+    const std::string label = QueryValue(change.req.body, "label");
+    HttpResponse trouble;
+    const std::optional<Account> account = Read(change.session.login, trouble);
+    if (!account) {
+        return trouble;
+    }
+    std::string refusal = HostLabelRefusal(label, naming_.reserved);
+    if (refusal.empty() && account->hosts.size() >= kMaxPageHosts) {
+        refusal = "An account has at most " + std::to_string(kMaxPageHosts) + " hosts.";
+    }
+    if (!refusal.empty()) {
+        return Html(200, MessageHtml("Not added", refusal));
+    }
+    if (!store_.AddHost(account->name, label, "")) {
+        return store_.LastTrouble() != AccountStore::Trouble::None
+                   ? Unavailable()
+                   : Html(200, MessageHtml("Not added", HostLabelTaken(label)));
+    }
+    return SeeOverview("");
+}
+
+HttpResponse AccountPage::RemoveHost(const Change& change) {
+    const std::string label = QueryValue(change.req.body, "host");
+    if (QueryValue(change.req.body, "confirm") != "yes") {
+        return Html(200, ConfirmRemovalHtml(label, naming_.zone, change.session.formToken));
+    }
+    if (!store_.RemoveHost(change.session.login, label)) {
+        return store_.LastTrouble() != AccountStore::Trouble::None
+                   ? Unavailable()
+                   : Html(200, MessageHtml("Not removed", "You have no such host."));
+    }
+    updates_.addressChanged();
+    return SeeOverview("");
+}
+
+// As an update from the visitor would set them: each family given, on its
+// own.
+HttpResponse AccountPage::SetAddress(const Change& change) {
+    HttpResponse trouble;
+    const std::optional<Account> account = Read(change.session.login, trouble);
+    if (!account) {
+        return trouble;
+    }
+    const std::string label = AsciiLower(QueryValue(change.req.body, "host"));
+    const bool own = label == AsciiLower(account->name);
+    const bool known = own || std::any_of(account->hosts.begin(), account->hosts.end(),
+                                          [&label](const Host& h) { return h.label == label; });
+    AddressUpdate addresses;
+    for (const bool v4 : {true, false}) {
+        const std::string text = QueryValue(change.req.body, v4 ? "ipv4" : "ipv6");
+        if (text.empty()) {
+            continue;
+        }
+        const AddressUpdate one = AddressUpdate::Of(CanonicalAddress(text));
+        if (v4 != one.v4.has_value() || (one.v4 && one.v4->empty())) {
+            return Html(200, MessageHtml("Not set", "\"" + text + "\" is not an " +
+                                                        (v4 ? "IPv4" : "IPv6") + " address."));
+        }
+        (v4 ? addresses.v4 : addresses.v6) = v4 ? one.v4 : one.v6;
+    }
+    if (!known || (!addresses.v4 && !addresses.v6)) {
+        return Html(200, MessageHtml("Not set", known ? "Give an IPv4 or an IPv6 address."
+                                                      : "You have no such host."));
+    }
+    if (store_.RecordUpdate(account->name, account->passwordHash, {own ? "" : label, addresses},
+                            change.peer, NowSeconds()) != AccountStore::Recording::Recorded) {
+        return Unavailable();
+    }
+    updates_.addressChanged();
+    return SeeOverview("");
+}
+
+// The token is shown on this answer only; only its digest is kept.
+HttpResponse AccountPage::NewToken(const Change& change) {
+    HttpResponse trouble;
+    const std::optional<Account> account = Read(change.session.login, trouble);
+    if (!account) {
+        return trouble;
+    }
+    const std::string label = AsciiLower(QueryValue(change.req.body, "host"));
+    const std::string token = NewUpdateToken();
+    const std::string digest = TokenDigest(token, account->tokenKey);
+    const bool own = label == AsciiLower(account->name);
+    if (digest.empty() || !(own ? store_.SetTokenHash(account->name, digest)
+                                : store_.SetHostToken(account->name, label, digest))) {
+        return store_.LastTrouble() != AccountStore::Trouble::None
+                   ? Unavailable()
+                   : Html(200, MessageHtml("No token", "You have no such host."));
+    }
+    return Html(
+        200, TokenHtml({account->name, label, naming_.zone, token, change.req.host, change.https}));
+}
+
+// The current password is proved through the updates' queue and limit; the
+// new one then replaces it and every other session of the account ends.
+void AccountPage::ChangePassword(const Change& change, const HttpServer::Reply& reply) {
+    const std::string fresh = QueryValue(change.req.body, "new");
+    if (fresh.empty() || fresh.size() > kMaxParameterBytes ||
+        fresh != QueryValue(change.req.body, "again")) {
+        reply(
+            Html(200, MessageHtml("Not changed", fresh.empty() || fresh.size() > kMaxParameterBytes
+                                                     ? "A password is 1 to 256 bytes."
+                                                     : "The two new passwords differ.")));
+        return;
+    }
+    const std::string login = change.session.login;
+    Updates::Request request{
+        login, QueryValue(change.req.body, "current"), change.peer,
+        [](const Account&) { return std::vector<HostUpdate>{}; },
+        [this, login, fresh, keep = change.idHash](const UpdateReply& r, const Account&) {
+            if (r.code != ReplyCode::Updated) {
+                return Html(200,
+                            MessageHtml("Not changed", r.code ? "The current password is wrong."
+                                                              : "Try again later."));
+            }
+            const std::optional<std::string> hash = HashPassword(fresh, HashStrength::Interactive);
+            if (!hash || !store_.SetPasswordHash(login, *hash) ||
+                !store_.RemoveSessions(login, keep)) {
+                return Unavailable();
+            }
+            return Html(200, MessageHtml("Password changed",
+                                         "Your password is changed, and "
+                                         "every other session of yours has "
+                                         "ended."));
+        }};
+    if (std::optional<HttpResponse> now = updates_.Start(std::move(request), reply)) {
+        reply(*now);
+    }
 }
 
 AccountStore::Presence AccountPage::SessionOf(const HttpRequest& req, WebSession& session,

@@ -32,6 +32,23 @@ public:
     bool Stop(std::chrono::milliseconds within);
 
 private:
+    // What a signed-in session's form asks, each once its form token is
+    // checked.
+    struct Change {
+        const HttpRequest& req;
+        const std::string& peer;
+        bool https;
+        const WebSession& session;
+        const std::string& idHash;
+    };
+    void Changed(const std::string& action, const Change& change, const HttpServer::Reply& reply);
+    HttpResponse AddHost(const Change& change);
+    HttpResponse RemoveHost(const Change& change);
+    HttpResponse SetAddress(const Change& change);
+    HttpResponse NewToken(const Change& change);
+    void ChangePassword(const Change& change, const HttpServer::Reply& reply);
+    // The account with its hosts, or the page that says it cannot be read.
+    std::optional<Account> Read(const std::string& login, HttpResponse& trouble);
     HttpResponse Overview(const WebSession& session, const std::string& visitor);
     std::optional<HttpResponse> SignIn(const HttpRequest& req, const std::string& peer, bool https,
                                        HttpServer::Reply reply);

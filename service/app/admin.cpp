@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "service/app/dyndns.h"
+#include "service/app/host_labels.h"
 #include "service/app/update_decision.h"
 #include "service/auth/update_token.h"
 #include "service/common/log_line.h"
@@ -230,13 +231,10 @@ int Refuse(std::ostream& err, const std::string& why) {
 }
 
 // Why label may not be a new host; empty when it may.
-std::string HostLabelTaken(const std::string& label, AccountStore& store,
+std::string NewHostRefusal(const std::string& label, AccountStore& store,
                            const std::set<std::string>& reserved) {
-    if (!PublishableLabel(label)) {
-        return "\"" + label + "\" is not a host label: 1 to 63 letters, digits and hyphens," +
-               " no hyphen at either end";
-    }
-    return NameTaken(label, store, reserved);
+    const std::string refusal = HostLabelRefusal(label, reserved);
+    return refusal.empty() ? NameTaken(label, store, reserved) : refusal;
 }
 
 // Makes a new token for login's host label (the login's own or another)
@@ -260,7 +258,7 @@ int NewToken(const Account& account, const std::string& label, AccountStore& sto
 
 int AddHost(const Account& account, const std::string& label, AccountStore& store,
             std::ostream& out, std::ostream& err, const std::set<std::string>& reserved) {
-    if (const std::string taken = HostLabelTaken(label, store, reserved); !taken.empty()) {
+    if (const std::string taken = NewHostRefusal(label, store, reserved); !taken.empty()) {
         return Refuse(err, taken);
     }
     const std::string token = NewUpdateToken();
@@ -268,7 +266,7 @@ int AddHost(const Account& account, const std::string& label, AccountStore& stor
     if (digest.empty() || !store.AddHost(account.name, label, digest)) {
         return Refuse(err, store.LastTrouble() != AccountStore::Trouble::None
                                ? "the database refused the change: " + store.LastError()
-                               : "\"" + AsciiLower(label) + "\" is taken or held by the zone");
+                               : HostLabelTaken(label));
     }
     out << token << std::endl;
     return kOk;

@@ -4,26 +4,33 @@
 Run by the account page's end-to-end test, which starts the service, its
 name server and its accounts first:
 
-    account_browser.py BASE_URL LOGIN PASSWORD AXE_JS SHOTS_DIR EXPECT...
+    account_browser.py BASE_URL LOGIN PASSWORD NEW_PASSWORD AXE_JS SHOTS_DIR EXPECT...
 
-Signs in (after one wrong password), checks that the overview shows each
-EXPECT text, audits every page with axe-core, reads each page at 320 pixels
-wide and at 200% zoom, takes screenshots at desktop and phone width into
-SHOTS_DIR, and signs out with the keyboard alone. Prints one line per check
-that failed ("fail: ...") and exits 1 when any did.
+Signs in (after one wrong password) and checks that the overview shows each
+EXPECT text; adds the host "box", makes its token and updates it with that
+token as a router would, until the overview says DNS holds it; sets nas's
+IPv6 address by hand; removes box after its confirmation page; changes the
+password to NEW_PASSWORD; signs out with the keyboard alone, and in again
+with the new password only. Every page is audited with axe-core, read at
+320 pixels wide and at 200% zoom, and shot at desktop and phone width into
+SHOTS_DIR. Prints one line per check that failed ("fail: ...") and exits 1
+when any did.
 """
 
+import base64
 import json
 import shutil
 import sys
 import tempfile
+import time
+import urllib.request
 
 from selenium import webdriver
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support import expected_conditions
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 failures = []
 
@@ -81,11 +88,61 @@ def look(browser, axe, shots, page):
     browser.set_window_size(1280, 900)
 
 
+def left(page):
+    """Whether the browser has left the page whose html element is page.
+    Chromium's driver tells a node of a page being left as stale or, in
+    the midst of the change, as not belonging to the document."""
+    def predicate(_):
+        try:
+            page.is_enabled()
+            return False
+        except WebDriverException:
+            return True
+    return predicate
+
+
 def submitted(browser, element):
     """Presses Enter in element and waits for the page that answers."""
     page = browser.find_element(By.TAG_NAME, "html")
     element.send_keys(Keys.ENTER)
-    WebDriverWait(browser, 10).until(expected_conditions.staleness_of(page))
+    WebDriverWait(browser, 10).until(left(page))
+    WebDriverWait(browser, 10).until(
+        lambda b: b.execute_script("return document.readyState") == "complete")
+
+
+def press(browser, label):
+    """Presses the button whose text is label and waits for the next page."""
+    for button in browser.find_elements(By.TAG_NAME, "button"):
+        if button.text == label or button.get_attribute("textContent") == label:
+            submitted(browser, button)
+            return
+    check(False, "no button %r on %s" % (label, browser.title))
+
+
+def fill(browser, values):
+    for field, value in values.items():
+        browser.find_element(By.ID, field).clear()
+        browser.find_element(By.ID, field).send_keys(value)
+
+
+def update(base, login, secret, query):
+    """A router's update of the service with a host's token."""
+    request = urllib.request.Request(base + "/nic/update?" + query)
+    request.add_header("Authorization", "Basic " + base64.b64encode(
+        (login + ":" + secret).encode()).decode())
+    with urllib.request.urlopen(request, timeout=10) as reply:
+        return reply.read().decode()
+
+
+def overview_until(browser, base, text):
+    """The overview, shown again until it holds text (a few seconds at most)."""
+    for _ in range(40):
+        browser.get(base + "/account/")
+        page = browser.find_element(By.TAG_NAME, "main").text
+        if text in page:
+            return page
+        time.sleep(0.1)
+    return page
 
 
 def sign_in(browser, login, password):
@@ -96,8 +153,8 @@ def sign_in(browser, login, password):
 
 
 def main():
-    base, login, password, axe_file, shots = sys.argv[1:6]
-    expected = sys.argv[6:]
+    base, login, password, new_password, axe_file, shots = sys.argv[1:7]
+    expected = sys.argv[7:]
     with open(axe_file, encoding="utf-8") as f:
         axe = f.read()
     profile = tempfile.mkdtemp()
@@ -125,16 +182,39 @@ def main():
         check(base.startswith("http:") or cookie["secure"], "an HTTPS cookie is not Secure")
         look(browser, axe, shots, "overview")
 
-        # Sign out with the keyboard: Tab reaches the button, Enter presses it.
-        body = browser.find_element(By.TAG_NAME, "body")
-        for _ in range(10):
-            body.send_keys(Keys.TAB)
-            if browser.switch_to.active_element.text == "Sign out":
-                break
-        check(browser.switch_to.active_element.text == "Sign out", "Tab never reaches Sign out")
-        submitted(browser, browser.switch_to.active_element)
-        check(browser.find_element(By.TAG_NAME, "h1").text == "Sign in", "not signed out")
-        check(browser.get_cookie("kestrome_session") is None, "the cookie outlives sign-out")
+        fill(browser, {"label": "box"})
+        press(browser, "Add host")
+        check("box." in browser.find_element(By.TAG_NAME, "main").text, "box was not added")
+        press(browser, "New token for box.example.test")
+        token = browser.find_element(By.CSS_SELECTOR, ".token code").text
+        configs = browser.find_element(By.TAG_NAME, "main").text
+        check(len(token) == 32 and configs.count(token) >= 4,
+              "the token and its configurations: " + configs)
+        look(browser, axe, shots, "token")
+        check(update(base, login, token, "hostname=box.example.test&myip=192.0.2.20")
+              == "good 192.0.2.20", "the new token does not update box")
+        page = overview_until(browser, base, "published\nNew token for box")
+        check("192.0.2.20" in page, "box's address is not shown: " + page)
+
+        fill(browser, {"ipv6": "2001:db8::7"})
+        Select(browser.find_element(By.ID, "host")).select_by_visible_text("nas")
+        press(browser, "Set address")
+        check("2001:db8::7" in browser.find_element(By.TAG_NAME, "main").text,
+              "the address set by hand is not shown")
+
+        press(browser, "Remove box.example.test")
+        check(browser.find_element(By.TAG_NAME, "h1").text == "Remove box.example.test?",
+              "no confirmation page")
+        look(browser, axe, shots, "confirm-removal")
+        press(browser, "Remove box.example.test")
+        check("box." not in browser.find_element(By.TAG_NAME, "main").text, "box is still there")
+
+        fill(browser, {"current": password, "new": new_password, "again": new_password})
+        press(browser, "Change password")
+        check(browser.find_element(By.TAG_NAME, "h1").text == "Password changed",
+              "the password was not changed: " + browser.find_element(By.TAG_NAME, "main").text)
+        look(browser, axe, shots, "password-changed")
+        browser.get(base + "/account/")
     finally:
         browser.quit()
         shutil.rmtree(profile, ignore_errors=True)

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "support/published_service.h"
 
 using namespace testsupport;
@@ -29,8 +33,10 @@ protected:
     }
 };
 
-// A user signs in, sees each host with its address and what DNS holds, and
-// signs out, in a browser, with every page passing the accessibility audit.
+// A user signs in, sees each host with its address and what DNS holds, adds
+// one, takes its token and updates it, sets an address by hand, removes a
+// host, changes the password and signs out, in a browser, with every page
+// passing the accessibility audit.
 TEST_F(AccountPageTest, ABrowserSignsInSeesItsHostsAndSignsOut) {
     const std::string axe = KESTROME_SOURCE_DIR "/.deps/npm/node_modules/axe-core/axe.min.js";
     if (access("/usr/bin/chromedriver", X_OK) != 0 || access(axe.c_str(), R_OK) != 0) {
@@ -40,14 +46,22 @@ TEST_F(AccountPageTest, ABrowserSignsInSeesItsHostsAndSignsOut) {
                          "/nic/update?hostname=joe.example.test,nas.example.test&myip=192.0.2.10"),
               "good 192.0.2.10\ngood 192.0.2.10");
     ASSERT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.10", 2));
-    const std::string shots = dir.File("shots");
+    // KESTROME_SHOTS keeps the screenshots where one can look at them.
+    const char* keep = std::getenv("KESTROME_SHOTS");
+    const std::string shots = keep != nullptr ? keep : dir.File("shots");
     CommandOutput("mkdir -p " + shots);
     const std::string run = CommandOutput(
         "/usr/bin/python3 " KESTROME_SOURCE_DIR "/tests/e2e/account_browser.py " + Base() +
-        " joe pw " + axe + " " + shots +
+        " joe pw pw2 " + axe + " " + shots +
         " joe.example.test nas.example.test 192.0.2.10 published 'set 20' 2>&1; echo exit=$?");
     EXPECT_NE(run.find("exit=0"), std::string::npos) << run;
     EXPECT_EQ(run.find("fail:"), std::string::npos) << run;
+    EXPECT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.10\nAAAA 60 2001:db8::7", 2));
+    EXPECT_TRUE(knot.WaitFor("box", "", 2)) << "a host removed on the page is withdrawn";
+    EXPECT_EQ(client.Get("http://joe:pw@" + service->HostPort() +
+                         "/nic/update?hostname=nas.example.test"),
+              "badauth")
+        << "the old password";
 }
 
 // Forms from another site, or without the session's form token, change
@@ -99,6 +113,33 @@ TEST_F(AccountPageTest, FormsFromElsewhereOrWithoutTheirTokenChangeNothing) {
     EXPECT_EQ(status, 413) << "bodies go to the account page only";
     body.Post(Base() + "/account/sign-in", "login=joe&password=" + std::string(9000, 'x'), &status);
     EXPECT_EQ(status, 413);
+}
+
+// What DNS holds of each host is told in words, a refusal with its reason.
+TEST_F(AccountPageTest, ANameServersRefusalIsToldWithItsReason) {
+    ASSERT_EQ(RunServiceCommand(db, std::string("host add joe ") + kLockedLabel).status, 0);
+    ASSERT_EQ(
+        client.Get("http://joe:pw@" + service->HostPort() +
+                   "/nic/update?hostname=nas.example.test,locked.example.test&myip=192.0.2.3"),
+        "good 192.0.2.3\ngood 192.0.2.3");
+    ASSERT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.3", 2));
+    HttpClient own;
+    own.Post(Base() + "/account/sign-in", "login=joe&password=pw");
+    const std::string head = own.Head();
+    const std::size_t at = head.find("Set-Cookie: ");
+    ASSERT_NE(at, std::string::npos) << head;
+    std::string page;
+    for (int i = 0; i < 50 && page.find("failed: ") == std::string::npos; ++i) {
+        page = Overview(head.substr(at + 12, head.find('\r', at) - at - 12));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(page.find("nas.example.test</th><td><span class=\"cell\">IPv4: </span>192.0.2.3"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<td><span class=\"cell\">DNS: </span>failed: the name server refused"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(page.find("<td><span class=\"cell\">DNS: </span>published</td>"), std::string::npos);
 }
 
 // From afar over plain HTTP the sign-in form takes no password; through a

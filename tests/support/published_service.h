@@ -44,7 +44,9 @@ protected:
 
     TempDir dir;
     const std::string db = dir.File("s.db");
-    KnotServer knot{dir.Path()};
+    // The name server refuses updates of kLockedLabel.
+    static constexpr const char* kLockedLabel = "locked";
+    KnotServer knot{dir.Path(), kLockedLabel};
     const TestCertificate certificate = MakeTestCertificate(dir.Path(), "service");
     const int tlsPort = FreeLoopbackPort();
     std::unique_ptr<ServiceProcess> service;
