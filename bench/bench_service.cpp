@@ -8,6 +8,10 @@
 //       one warm-up request per account; prints "updates/s p99-ms failures";
 //       with "changing", each client sends from an address of its own and
 //       moves through the accounts so that every update changes an address
+//   bench_service pages PORT SECONDS N
+//       as throughput, while one signed-in browser (user0) loads the account
+//       page's overview again and again; prints
+//       "updates/s pages/s pages-p99-ms failures"
 //   bench_service tokens DB N FILE
 //       gives each of user0..user(N-1) a new update token for its own host
 //       and writes them to FILE, one per line, in that order
@@ -116,21 +120,32 @@ public:
     // The reply's body, or nothing when no reply came; fields are header
     // lines to send, each ending in CRLF.
     std::optional<std::string> Get(const std::string& target, const std::string& fields = "") {
+        return Ask("GET " + target + " HTTP/1.1\r\nHost: bench\r\n" + fields + "\r\n");
+    }
+    // POSTs form as a form's body; head gets the reply's head.
+    std::optional<std::string> Post(const std::string& target, const std::string& form,
+                                    std::string& head) {
+        return Ask("POST " + target +
+                       " HTTP/1.1\r\nHost: bench\r\nContent-Type: "
+                       "application/x-www-form-urlencoded\r\nContent-Length: " +
+                       std::to_string(form.size()) + "\r\n\r\n" + form,
+                   &head);
+    }
+
+private:
+    std::optional<std::string> Ask(const std::string& request, std::string* head = nullptr) {
         const bool reused = fd_ >= 0;
-        std::optional<std::string> body = TryGet(target, fields);
+        std::optional<std::string> body = TryAsk(request, head);
         if (!body && reused) {
-            body = TryGet(target, fields);  // the kept connection had been closed
+            body = TryAsk(request, head);  // the kept connection had been closed
         }
         return body;
     }
 
-private:
-    std::optional<std::string> TryGet(const std::string& target, const std::string& fields) {
+    std::optional<std::string> TryAsk(const std::string& request, std::string* head) {
         if (fd_ < 0 && (fd_ = Connect(source_, port_, true)) < 0) {
             return std::nullopt;
         }
-        const std::string request =
-            "GET " + target + " HTTP/1.1\r\nHost: bench\r\n" + fields + "\r\n";
         if (send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
             static_cast<ssize_t>(request.size())) {
             return Close();
@@ -151,6 +166,9 @@ private:
         }
         if (in.find("Connection: close") < headEnd) {
             Close();
+        }
+        if (head != nullptr) {
+            *head = in.substr(0, headEnd);
         }
         return in.substr(headEnd + 4, length);
     }
@@ -379,6 +397,48 @@ int TokenThroughput(int port, int seconds, const std::string& file) {
     }
     std::printf("%.0f %.1f %d\n", latencies.size() / static_cast<double>(seconds),
                 Percentile99(latencies), lost);
+    return 0;
+}
+
+// The account page's overview for user0, loaded again and again by one
+// signed-in browser while 64 clients update.
+int Pages(int port, int seconds, int accounts) {
+    if (!WarmUp(port, accounts)) {
+        std::fprintf(stderr, "bench_service: the warm-up was not answered\n");
+        return 1;
+    }
+    Client browser("127.0.0.1", port);
+    std::string head;
+    browser.Post("/account/sign-in", "login=user0&password=" + Password(0), head);
+    const std::size_t at = head.find("kestrome_session=");
+    if (at == std::string::npos) {
+        std::fprintf(stderr, "bench_service: user0 could not sign in\n");
+        return 1;
+    }
+    const std::string cookie = "Cookie: " + head.substr(at, head.find(';', at) - at) + "\r\n";
+    std::atomic<bool> stop{false};
+    std::vector<double> pageMs;
+    int pagesLost = 0;
+    std::thread pages([&] {
+        while (!stop) {
+            const auto start = Clock::now();
+            const std::optional<std::string> page = browser.Get("/account/", cookie);
+            pagesLost += !(page && page->find("Signed in as") != std::string::npos);
+            pageMs.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+    });
+    NormalClients normal;
+    std::thread timer([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        stop = true;
+    });
+    normal.Run(port, 64, accounts, stop);
+    timer.join();
+    pages.join();
+    std::printf("%.0f %.0f %.1f %d\n", normal.latenciesMs.size() / static_cast<double>(seconds),
+                pageMs.size() / static_cast<double>(seconds), Percentile99(pageMs),
+                normal.lost + pagesLost);
     return 0;
 }
 
@@ -719,6 +779,9 @@ int main(int argc, char** argv) {
         args[0] == "throughput") {
         return Throughput(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]),
                           args.size() == 5);
+    }
+    if (args.size() == 4 && args[0] == "pages") {
+        return Pages(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
     }
     if (args.size() == 4 && args[0] == "tokens") {
         return Tokens(args[1], std::stoi(args[2]), args[3]);
