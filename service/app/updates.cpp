@@ -45,7 +45,7 @@ Updates::Updates(AccountStore& store)
 
 std::optional<HttpResponse> Updates::Start(Request request, HttpServer::Reply reply) {
     if (check_.failures.Refused(request.peer, NowSeconds())) {
-        return HttpResponse::Status(kTooManyFailures);
+        return request.answer(UpdateReply::Status(kTooManyFailures), Account{});
     }
     lookups_.Post([this, request = std::make_shared<const Request>(std::move(request)), reply] {
         UpdateStep step = BeginUpdate(store_, check_, request->login, request->password,

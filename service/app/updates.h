@@ -50,8 +50,8 @@ public:
         // a real one, so that it reads and takes the same as a wrong password.
         bool evenTime = false;
     };
-    // Answers request at once when its peer is refused for now, else later
-    // through reply.
+    // Answers request at once (through its answer) when its peer is refused
+    // for now, else later through reply.
     std::optional<HttpResponse> Start(Request request, HttpServer::Reply reply);
     // Stops taking work; false when some is still running after within.
     bool Stop(std::chrono::milliseconds within);

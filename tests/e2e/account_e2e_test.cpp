@@ -115,6 +115,31 @@ TEST_F(AccountPageTest, FormsFromElsewhereOrWithoutTheirTokenChangeNothing) {
     EXPECT_EQ(status, 413);
 }
 
+// Guesses on the form count against their address as wrong update passwords
+// do, and a wrong login reads as a wrong password; another address still
+// signs in, and updates from the guesser's address are refused meanwhile.
+TEST_F(AccountPageTest, GuessesOnTheFormAreLimitedByAddressAndReadAlike) {
+    HttpClient guesser("127.0.0.2");
+    std::string last;
+    for (int i = 0; i < 25; ++i) {
+        last = guesser
+                   .Post(Base() + "/account/sign-in",
+                         i % 2 == 0 ? "login=joe&password=guess" : "login=nobody&password=pw")
+                   .value_or("");
+        if (i < 2) {
+            EXPECT_NE(last.find("The login or password is wrong."), std::string::npos) << last;
+        }
+    }
+    EXPECT_NE(last.find("Too many failed attempts from your address"), std::string::npos) << last;
+    long status = 0;
+    guesser.Get("http://joe:pw@" + service->HostPort() + "/nic/update?hostname=joe.example.test",
+                &status);
+    EXPECT_EQ(status, 429) << "one limit for the form and the updates";
+    HttpClient other("127.0.0.3");
+    other.Post(Base() + "/account/sign-in", "login=joe&password=pw", &status);
+    EXPECT_EQ(status, 303);
+}
+
 // What DNS holds of each host is told in words, a refusal with its reason.
 TEST_F(AccountPageTest, ANameServersRefusalIsToldWithItsReason) {
     ASSERT_EQ(RunServiceCommand(db, std::string("host add joe ") + kLockedLabel).status, 0);
