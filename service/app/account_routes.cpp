@@ -125,7 +125,19 @@ std::optional<HttpResponse> AccountPage::Answer(const HttpRequest& req, const st
     if (action == "sign-in") {
         return SignIn(req, peer, https, std::move(reply));
     }
+    // The page's work waits in a bounded queue: a flood of page loads gets
+    // 503 at once rather than a backlog, and work for a client that left is
+    // skipped.
+    if (waiting_.fetch_add(1) >= kMaxWaiting) {
+        --waiting_;
+        return Unavailable();
+    }
     work_.Post([this, req, peer, https, action, reply] {
+        --waiting_;
+        if (reply.ClientGone()) {
+            reply(HttpResponse::Status(Updates::kClientGone));
+            return;
+        }
         WebSession session;
         std::string idHash;
         const AccountStore::Presence found = SessionOf(req, session, idHash);

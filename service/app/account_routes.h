@@ -5,6 +5,7 @@
 // the updates' pools.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -60,6 +61,8 @@ private:
     AccountStore& store_;
     Updates& updates_;
     const HostNaming& naming_;
+    static constexpr int kMaxWaiting = 256;
+    std::atomic<int> waiting_{0};
     WorkPool work_{1};
 };
 
