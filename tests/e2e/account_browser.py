@@ -8,7 +8,8 @@ name server and its accounts first:
 
 Signs in (after one wrong password) and checks that the overview shows each
 EXPECT text; adds the host "box", makes its token and updates it with that
-token as a router would, until the overview says DNS holds it; sets nas's
+token as a router would, until the overview says DNS holds it, and makes
+another, which ends the first; sets nas's
 IPv6 address by hand; removes box after its confirmation page; changes the
 password to NEW_PASSWORD; signs out with the keyboard alone, and in again
 with the new password only. Every page is audited with axe-core, read at
@@ -23,6 +24,7 @@ import shutil
 import sys
 import tempfile
 import time
+import urllib.error
 import urllib.request
 
 from selenium import webdriver
@@ -195,6 +197,16 @@ def main():
               == "good 192.0.2.20", "the new token does not update box")
         page = overview_until(browser, base, "published\nNew token for box")
         check("192.0.2.20" in page, "box's address is not shown: " + page)
+        press(browser, "New token for box.example.test")
+        renewed = browser.find_element(By.CSS_SELECTOR, ".token code").text
+        try:
+            update(base, login, token, "hostname=box.example.test&myip=192.0.2.21")
+            check(False, "a rotated token still works")
+        except urllib.error.HTTPError as refused:
+            check(refused.code == 401, "a rotated token gets %d" % refused.code)
+        check(update(base, login, renewed, "hostname=box.example.test&myip=192.0.2.20")
+              == "nochg 192.0.2.20", "the renewed token does not work")
+        browser.get(base + "/account/")
 
         fill(browser, {"ipv6": "2001:db8::7"})
         Select(browser.find_element(By.ID, "host")).select_by_visible_text("nas")
