@@ -157,7 +157,8 @@ std::string OverviewHtml(const Overview& page) {
         options += "<option>" + HtmlEscape(h.label) + "</option>";
     }
     std::string body = "<p>Signed in as <strong>" + HtmlEscape(a.name) +
-                       "</strong>. Your address as this service sees it: <strong>" +
+                       "</strong>; the account is active. Your address as this service sees "
+                       "it: <strong>" +
                        HtmlEscape(page.visitor) + "</strong>.</p>\n";
     body +=
         "<table><caption>Your hosts</caption>\n<thead><tr><th scope=\"col\">Host</th>"

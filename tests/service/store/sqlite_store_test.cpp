@@ -58,6 +58,41 @@ TEST_F(SqliteStoreTest, EachFamilyIsKeptOnItsOwn) {
               AccountStore::Recording::AccountChanged);
 }
 
+// A session ends after 30 minutes unused or 12 hours after it began, when
+// its account is banned or removed, and when it or all of its account's
+// others are removed.
+TEST_F(SqliteStoreTest, SessionsEndWhenIdleOldOrTheirAccountIsGone) {
+    ASSERT_NE(store, nullptr) << error;
+    ASSERT_TRUE(store->Add("joe", "hash"));
+    const auto found = [&](const std::string& id, std::int64_t at) {
+        WebSession session;
+        return store->FindSession(id, at, session) == AccountStore::Presence::Found &&
+               session.login == "joe" && session.formToken == "form-" + id;
+    };
+    const auto add = [&](const std::string& id, std::int64_t at) {
+        ASSERT_TRUE(store->AddSession(id, {"joe", "form-" + id, at}, at));
+    };
+    add("idle", 0);
+    EXPECT_TRUE(found("idle", 1800));
+    EXPECT_FALSE(found("idle", 3601)) << "unused for 30 minutes and a second";
+    add("busy", 0);
+    for (std::int64_t at = 1700; at < 12 * 3600; at += 1700) {
+        ASSERT_TRUE(found("busy", at)) << at;
+    }
+    EXPECT_FALSE(found("busy", 12 * 3600 + 1)) << "12 hours after sign-in, however used";
+    add("a", 50000);
+    add("b", 50000);
+    add("c", 50000);
+    ASSERT_TRUE(store->RemoveSessions("joe", "b"));
+    EXPECT_FALSE(found("a", 50001));
+    EXPECT_TRUE(found("b", 50001)) << "the session that changed the password stays";
+    ASSERT_TRUE(store->SetBanned("joe", true));
+    EXPECT_FALSE(found("b", 50002));
+    ASSERT_TRUE(store->SetBanned("joe", false));
+    ASSERT_TRUE(store->RemoveSession("b"));
+    EXPECT_FALSE(found("b", 50003));
+}
+
 // A database of the first version (before DNS publication) opens with its
 // accounts, moves to the current version, and keeps a removed account's name
 // for withdrawal only once something was published for it.
