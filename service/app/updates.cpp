@@ -57,8 +57,7 @@ std::optional<HttpResponse> Updates::Start(Request request, HttpServer::Reply re
             EvenOut(*step.reply, request, reply);
         } else if (step.reply) {
             reply(request->answer(*step.reply, step.account));
-        } else if (step.proved ||
-                   (request->provedOtherwise && request->provedOtherwise(step.account))) {
+        } else if (step.proved || ProvedOtherwise(*request, step.account)) {
             Record(std::move(step.account), request, reply);
         } else {
             Verify(std::move(step.account), request, reply);
@@ -78,6 +77,18 @@ void Updates::Verify(Account account, const Shared& request, const HttpServer::R
                 Record(std::move(account), request, reply);
             }
         }));
+}
+
+// A host's token, looked for among the account's other hosts too when they
+// were not read and its own host's does not take it.
+bool Updates::ProvedOtherwise(const Request& request, Account& account) {
+    if (!request.provedOtherwise) {
+        return false;
+    }
+    if (request.provedOtherwise(account)) {
+        return true;
+    }
+    return !request.withHosts && store_.ReadHosts(account) && request.provedOtherwise(account);
 }
 
 // The verification of a stand-in hash of the accounts' strength, for a

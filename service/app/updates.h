@@ -60,6 +60,7 @@ private:
     using Shared = std::shared_ptr<const Request>;
     void Verify(Account account, const Shared& request, const HttpServer::Reply& reply);
     void EvenOut(const UpdateReply& answer, const Shared& request, const HttpServer::Reply& reply);
+    bool ProvedOtherwise(const Request& request, Account& account);
     void Record(Account account, const Shared& request, const HttpServer::Reply& reply);
 
     AccountStore& store_;

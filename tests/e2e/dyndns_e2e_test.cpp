@@ -178,6 +178,8 @@ TEST_F(DynDnsTest, SeveralHostsEachWithItsOwnTokenAndWithdrawnWhenRemoved) {
               "good 2001:db8::a\nnohost");
     EXPECT_TRUE(knot.WaitFor("nas", "A 60 192.0.2.10\nAAAA 60 2001:db8::a", 2));
     EXPECT_EQ(Update("ann:" + nas, "hostname=nas.example.test&myip=192.0.2.99"), "badauth");
+    EXPECT_EQ(Update("joe:" + nas, "hostname=joe.example.test&myip=192.0.2.99"), "nohost")
+        << "a host's token names no other host";
     const std::string list = RunServiceCommand(db, "host list joe").output;
     EXPECT_NE(list.find("\nnas                 192.0.2.10      "), std::string::npos) << list;
     EXPECT_NE(list.find(" UTC from 127.0.0.1"), std::string::npos) << list;
