@@ -23,16 +23,16 @@ std::string Field(const std::string& id, const std::string& label, const std::st
            autocomplete + "\"" + (required ? " required" : "") + "></p>\n";
 }
 
+std::string Hidden(const std::string& name, const std::string& value) {
+    return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + HtmlEscape(value) + "\">";
+}
+
 // A form that changes something: it carries the session's form token.
 std::string Form(const std::string& action, const std::string& formToken, const std::string& fields,
                  const std::string& button) {
-    return std::string("<form method=\"post\" action=\"") + kAccountPath + action +
-           "\"><input type=\"hidden\" name=\"form\" value=\"" + HtmlEscape(formToken) + "\">\n" +
-           fields + "<p><button type=\"submit\">" + button + "</button></p></form>\n";
-}
-
-std::string Hidden(const std::string& name, const std::string& value) {
-    return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + HtmlEscape(value) + "\">";
+    return std::string("<form method=\"post\" action=\"") + kAccountPath + action + "\">" +
+           Hidden("form", formToken) + "\n" + fields + "<p><button type=\"submit\">" + button +
+           "</button></p></form>\n";
 }
 
 // The name a host has in DNS: its label under the zone, without the zone's

@@ -1,6 +1,5 @@
 #include "service/app/account_routes.h"
 
-#include <algorithm>
 #include <set>
 
 #include "service/account/pages.h"
@@ -141,13 +140,13 @@ std::optional<HttpResponse> AccountPage::Answer(const HttpRequest& req, const st
         WebSession session;
         std::string idHash;
         const AccountStore::Presence found = SessionOf(req, session, idHash);
-        if (action == "sign-out") {
-            reply(SignOut(req, https));
-        } else if (found == AccountStore::Presence::Unknown) {
+        if (found == AccountStore::Presence::Unknown) {
             reply(Unavailable());
         } else if (found == AccountStore::Presence::Absent) {
-            reply(action.empty() ? Html(200, SignInHtml({"", NeedsHttps(peer, https), ""}))
-                                 : SeeOverview(""));
+            // A sign-out of a session already ended still clears its cookie.
+            reply(action.empty()         ? Html(200, SignInHtml({"", NeedsHttps(peer, https), ""}))
+                  : action == "sign-out" ? SeeOverview(EndedSessionCookie(https))
+                                         : SeeOverview(""));
         } else if (action.empty()) {
             reply(Overview(session, peer));
         } else if (QueryValue(req.body, "form") != session.formToken) {
@@ -161,7 +160,9 @@ std::optional<HttpResponse> AccountPage::Answer(const HttpRequest& req, const st
 
 void AccountPage::Changed(const std::string& action, const Change& change,
                           const HttpServer::Reply& reply) {
-    if (action == "password") {
+    if (action == "sign-out") {
+        reply(SignOut(change));
+    } else if (action == "password") {
         ChangePassword(change, reply);
     } else if (action == "add-host") {
         reply(AddHost(change));
@@ -232,8 +233,7 @@ HttpResponse AccountPage::SetAddress(const Change& change) {
     }
     const std::string label = AsciiLower(QueryValue(change.req.body, "host"));
     const bool own = label == AsciiLower(account->name);
-    const bool known = own || std::any_of(account->hosts.begin(), account->hosts.end(),
-                                          [&label](const Host& h) { return h.label == label; });
+    const bool known = own || account->FindHost(label) != nullptr;
     AddressUpdate addresses;
     for (const bool v4 : {true, false}) {
         const std::string text = QueryValue(change.req.body, v4 ? "ipv4" : "ipv6");
@@ -357,21 +357,9 @@ std::optional<HttpResponse> AccountPage::SignIn(const HttpRequest& req, const st
 
 // Only with the session's own form token: a page of another site cannot end
 // it either.
-HttpResponse AccountPage::SignOut(const HttpRequest& req, bool https) {
-    WebSession session;
-    std::string idHash;
-    const AccountStore::Presence found = SessionOf(req, session, idHash);
-    if (found == AccountStore::Presence::Found &&
-        QueryValue(req.body, "form") != session.formToken) {
-        return Forbidden();
-    }
-    if (found == AccountStore::Presence::Unknown ||
-        (!idHash.empty() && !store_.RemoveSession(idHash))) {
-        return Html(503, MessageHtml("Not available",
-                                     "You cannot be signed out just now; try "
-                                     "again later."));
-    }
-    return SeeOverview(EndedSessionCookie(https));
+HttpResponse AccountPage::SignOut(const Change& change) {
+    return store_.RemoveSession(change.idHash) ? SeeOverview(EndedSessionCookie(change.https))
+                                               : Unavailable();
 }
 
 bool AccountPage::Stop(std::chrono::milliseconds within) {

@@ -33,8 +33,8 @@ public:
     bool Stop(std::chrono::milliseconds within);
 
 private:
-    // What a signed-in session's form asks, each once its form token is
-    // checked.
+    // What a signed-in session's form asks (sign-out too), each once its
+    // form token is checked.
     struct Change {
         const HttpRequest& req;
         const std::string& peer;
@@ -53,7 +53,7 @@ private:
     HttpResponse Overview(const WebSession& session, const std::string& visitor);
     std::optional<HttpResponse> SignIn(const HttpRequest& req, const std::string& peer, bool https,
                                        HttpServer::Reply reply);
-    HttpResponse SignOut(const HttpRequest& req, bool https);
+    HttpResponse SignOut(const Change& change);
     // The session the request's cookie names, and its id's digest.
     AccountStore::Presence SessionOf(const HttpRequest& req, WebSession& session,
                                      std::string& idHash);

@@ -244,8 +244,7 @@ int NewToken(const Account& account, const std::string& label, AccountStore& sto
     const std::string token = NewUpdateToken();
     const std::string digest = TokenDigest(token, account.tokenKey);
     const bool own = IsOwnHost(account, label, HostNaming{"", reserved});
-    if (!own && std::none_of(account.hosts.begin(), account.hosts.end(),
-                             [&label](const Host& h) { return h.label == AsciiLower(label); })) {
+    if (!own && account.FindHost(AsciiLower(label)) == nullptr) {
         return Refuse(err, "\"" + label + "\" is not a host of \"" + account.name + "\"");
     }
     if (digest.empty() || !(own ? store.SetTokenHash(account.name, digest)

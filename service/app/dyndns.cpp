@@ -100,23 +100,16 @@ DynTarget ClassifyDynName(const std::string& name, const Account& account, const
     if (IsOwnHost(account, *label, naming)) {
         return {DynName::Own, ""};
     }
-    const bool host = std::any_of(account.hosts.begin(), account.hosts.end(),
-                                  [&label](const Host& h) { return h.label == *label; });
-    return host ? DynTarget{DynName::Host, *label} : DynTarget{DynName::NoHost, ""};
+    return account.FindHost(*label) != nullptr ? DynTarget{DynName::Host, *label}
+                                               : DynTarget{DynName::NoHost, ""};
 }
 
 namespace {
 
 // The host a target names, as it stood before.
 const HostAddresses& TargetHost(const DynTarget& target, const Account& before) {
-    if (target.kind == DynName::Host) {
-        for (const Host& host : before.hosts) {
-            if (host.label == target.label) {
-                return host;
-            }
-        }
-    }
-    return before;
+    const Host* host = target.kind == DynName::Host ? before.FindHost(target.label) : nullptr;
+    return host != nullptr ? *host : static_cast<const HostAddresses&>(before);
 }
 
 bool Updatable(const DynTarget& target) {

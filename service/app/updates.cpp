@@ -17,10 +17,8 @@ bool ChangesAny(const Account& account, const std::vector<HostUpdate>& updates) 
         if (update.label.empty()) {
             return update.addresses.Changes(account);
         }
-        const auto host =
-            std::find_if(account.hosts.begin(), account.hosts.end(),
-                         [&update](const Host& h) { return h.label == update.label; });
-        return host == account.hosts.end() || update.addresses.Changes(*host);
+        const Host* host = account.FindHost(update.label);
+        return host == nullptr || update.addresses.Changes(*host);
     });
 }
 

@@ -7,6 +7,15 @@ std::string HostAddresses::Addresses() const {
     return lastAddress + comma + lastAddress6;
 }
 
+const Host* Account::FindHost(const std::string& label) const {
+    for (const Host& host : hosts) {
+        if (host.label == label) {
+            return &host;
+        }
+    }
+    return nullptr;
+}
+
 AddressUpdate AddressUpdate::Of(const std::string& address) {
     if (address.find(':') != std::string::npos) {
         return {std::nullopt, address};

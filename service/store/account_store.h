@@ -59,6 +59,9 @@ struct Account : HostAddresses {
     std::string tokenKey;
     // Its other hosts, by label; read by ReadHosts only.
     std::vector<Host> hosts;
+
+    // The other host labelled label (in lower case); null when none.
+    const Host* FindHost(const std::string& label) const;
 };
 
 // What an update sets: each family's address (empty: none); a family it does
